@@ -1,0 +1,63 @@
+// The command line: the Arguments record, help and version.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "cli/error.h"
+
+namespace zv {
+
+struct File;
+
+/// The parsed command line.  Texts are borrowed from the command line (or
+/// from whoever sets them while an operation runs) and are nullptr when
+/// absent; the record owns nothing.
+struct Arguments {
+  const char* program_path = nullptr;
+  const char* response_client = nullptr;
+  std::int32_t response_max = 1;
+  bool status_query = false;
+  /// Index in map_data_words of the next word not yet used; -1 while there
+  /// is no data-map submission.
+  std::int32_t map_data_index = -1;
+  /// The words of the data-map submission under way; set only while one is.
+  std::optional<Words> map_data_words;
+  const char* map_data_transaction_id = nullptr;
+  const char* submit_path = nullptr;
+  const char* map_data_path = nullptr;
+  const char* recover_path = nullptr;
+  const char* post_path = nullptr;
+  const char* mapping_path = nullptr;
+  /// The whole command-line vector, for a mapping file's #N references.
+  std::optional<Words> mapping_words;
+  std::int32_t mapping_last_index = 0;
+  /// Where replies are written; set by the driver while an operation runs.
+  File* output = nullptr;
+  const char* custom_uri = nullptr;
+  /// The message that submit sends next.
+  const char* message = nullptr;
+  /// Replies the reply handler has written and counted.
+  std::int32_t response_count = 0;
+};
+
+/// Parses the command line (argv[0] is the program path; argv[argc] is
+/// nullptr).  Returns the record, or nullopt when the run ends without an
+/// operation: help or version shown, or the line rejected (the error line
+/// written and the exit code recorded where one applies).
+std::optional<Arguments> arguments_open(int argc, char** argv);
+
+/// Writes the 66 lines of the help text to standard output.
+void show_help();
+
+/// Writes the version line and the maker's notice to standard output.
+void show_version();
+
+/// The loopback host name: the default agent host, also named in the help.
+inline constexpr const char* kLoopbackHost = "localhost";
+
+/// Program name and version, as `--version` and the User-Agent header say.
+inline constexpr const char* kProgramName = "ZVClient";
+inline constexpr const char* kProgramVersion = "2.2.1.3";
+
+}  // namespace zv

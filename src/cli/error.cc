@@ -1,0 +1,87 @@
+#include "cli/error.h"
+
+namespace zv {
+
+namespace {
+
+int exit_code = kExitOk;
+
+struct ErrorRow {
+  std::string_view code;
+  std::string_view text;
+  std::string_view detail;
+};
+
+constexpr std::string_view kUnknownCause = "The cause of this error is unknown.";
+
+ErrorRow error_row(int number) {
+  switch (number) {
+    case kErrorCommunications:
+      return {"COMMUNICATIONS_FAILURE", "Failed to perform communication request.",
+              "Unable to access message queues."};
+    case kErrorMemory:
+      return {"OUT_OF_MEMORY", "An out of memory error has occurred.",
+              "The application could not allocate enough memory to continue."};
+    case kErrorMapData:
+      return {"INVALID_MAP_DATA", "Invalid Transaction ID", kUnknownCause};
+    case kErrorPort:
+      return {"INVALID_PORT", "Invalid Port Number.",
+              "The port number must be an Integer between 1 and 65535."};
+    default:
+      return {"UNKNOWN_ERROR", "An unhandled error has occured.", kUnknownCause};
+  }
+}
+
+void put(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+}  // namespace
+
+void print_error(std::FILE* stream, std::string_view code, std::string_view text,
+                 std::string_view detail, const Words* words) {
+  put(stream, "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
+              "<subclass>ERROR</subclass></header><data><errorcode>");
+  put(stream, code);
+  put(stream, "</errorcode><errortext>");
+  put(stream, text);
+  put(stream, "</errortext><errordetail>");
+  put(stream, detail);
+  put(stream, "</errordetail>");
+  if (words != nullptr) {
+    put(stream, "<incoming_message><![CDATA[");
+    bool first = true;
+    for (const char* word : *words) {
+      if (!first) put(stream, " ");
+      put(stream, word);
+      first = false;
+    }
+    put(stream, "]]></incoming_message>");
+  }
+  put(stream, "</data></transaction>\n");
+  std::fflush(stream);
+}
+
+void show_error_detail_data(int number, std::string_view detail, const Words* words) {
+  ErrorRow row = error_row(number);
+  print_error(stderr, row.code, row.text, detail, words);
+}
+
+void show_error_detail(int number, std::string_view detail) {
+  show_error_detail_data(number, detail, nullptr);
+}
+
+void show_error(int number) { show_error_detail(number, error_row(number).detail); }
+
+void show_error_text(std::string_view text) {
+  put(stderr, "ERROR  ");
+  put(stderr, text);
+  put(stderr, "\n");
+  std::fflush(stderr);
+}
+
+void set_exit_code(int code) { exit_code = code; }
+
+int get_exit_code() { return exit_code; }
+
+}  // namespace zv
