@@ -1,0 +1,27 @@
+// The agent endpoint: host, port and request path of every request of a run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "cli/memory.h"
+
+namespace zv {
+
+struct Endpoint {
+  Text host;
+  std::int32_t port = -1;
+  Text path;
+};
+
+/// Builds the endpoint from the user's URI (nullptr when none), a path
+/// suffix ("" or "/status") and the configured port (-1 when none: 2010).
+/// A URI whose port is outside 1..65535 reports INVALID_PORT (no exit code
+/// recorded) and gives nullopt.  Throws memory_exhausted.
+std::optional<Endpoint> uri_open(const char* uri, std::string_view suffix, std::int32_t port);
+
+/// The agent's default port when the runtime configuration names none.
+inline constexpr std::int32_t kDefaultPort = 2010;
+
+}  // namespace zv

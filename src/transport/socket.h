@@ -1,0 +1,67 @@
+// One TCP connection to the agent.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <sys/types.h>
+
+namespace zv {
+
+/// Host-name resolution, behind an interface so that tests can make it fail
+/// without asking a name server.  Each call returns true and fills `address`,
+/// or returns false and sets `h_error` to a resolver code (1 host not found,
+/// 2 try again, 3 no recovery, 4 no address).
+struct Resolver {
+  virtual ~Resolver() = default;
+  virtual bool by_name(const char* host, in_addr& address, int& h_error) = 0;
+  /// The fallback when the name does not resolve: the loopback address.
+  virtual bool loopback(in_addr& address, int& h_error) = 0;
+};
+
+/// The resolver in use (the system's, unless a test set another).
+Resolver& socket_resolver();
+/// Test seam: use `resolver` (nullptr restores the system's).
+void socket_set_resolver(Resolver* resolver);
+
+/// A connected stream socket; closed when destroyed.
+class Connection {
+ public:
+  explicit Connection(int descriptor) : descriptor_(descriptor) {}
+  Connection(Connection&& other) noexcept;
+  Connection& operator=(Connection&& other) noexcept;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+  int descriptor() const { return descriptor_; }
+
+ private:
+  int descriptor_ = -1;
+};
+
+/// Opens a connection to host:port (a port above 65535 keeps its low 16
+/// bits).  A name that does not resolve falls back to 127.0.0.1.  Every
+/// failure is reported (COMMUNICATIONS_FAILURE document) and records exit
+/// code 10; the result is then nullopt.
+std::optional<Connection> socket_open(const char* host, std::int32_t port);
+
+/// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
+/// never raising SIGPIPE.  Returns 0 when everything was written, else the
+/// errno of the failure.
+int socket_write(Connection& connection, std::string_view bytes);
+
+/// One receive; retried on EINTR.  Returns the byte count, 0 when the peer
+/// has closed, or -1 with errno set.
+ssize_t socket_read(Connection& connection, char* buffer, std::size_t length);
+
+/// Reports COMMUNICATIONS_FAILURE with the text that the communication error
+/// table gives for `code` (a resolver code or an errno of connect).
+void show_comm_error(int code);
+
+/// The communication error table's text for `code`.
+std::string_view comm_error_text(int code);
+
+}  // namespace zv
