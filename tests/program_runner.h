@@ -1,0 +1,66 @@
+// Runs a program as a child process for end-to-end tests: given argv, working
+// directory, environment additions and standard input, it collects the exit
+// status and everything written to standard output and standard error.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zv::test {
+
+struct RunResult {
+  /// The exit status when the program exited by itself; -1 otherwise.
+  int status = -1;
+  /// The signal that ended the program, 0 when it exited by itself.
+  int signal = 0;
+  /// True when the program outlived the time limit and was killed.
+  bool timed_out = false;
+  /// Set when the child could not be started (fork, pipe or exec failed).
+  std::string failure;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  /// Working directory of the child; empty keeps the test's own.
+  std::string cwd;
+  /// Bytes written to the child's standard input, which is then closed.
+  /// Without it standard input is at its end from the start.
+  std::optional<std::string> input;
+  /// argv[0] as the child sees it; defaults to the program path.  The client
+  /// locates its runtime configuration from argv[0], so tests can point it
+  /// at a directory of their own without copying the program.
+  std::optional<std::string> argv0;
+  /// Variables set (or replaced) in the child's environment.
+  std::vector<std::pair<std::string, std::string>> env;
+  /// The child is killed (SIGKILL) when it runs longer than this.
+  std::chrono::milliseconds timeout{10000};
+};
+
+/// Starts `path` with `args` (the words after argv[0]) and waits at most
+/// options.timeout for it to end.  Never throws for a failing child.
+RunResult run_program(const std::string& path, const std::vector<std::string>& args,
+                      const RunOptions& options);
+
+/// The common case: argv and working directory only.
+RunResult run_program(const std::string& path, const std::vector<std::string>& args,
+                      const std::string& cwd);
+
+/// A fresh directory below $TMPDIR (or /tmp), removed with its contents when
+/// the object goes.  path() is empty when it could not be made.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace zv::test
