@@ -11,6 +11,16 @@
 
 namespace zv {
 
+/// Failure codes of name resolution, numbered like the resolver's h_errno.
+/// They share the communication error table with errno values, so a code
+/// is looked up by its number alone.
+enum ResolverCode : int {
+  kHostNotFound = 1,
+  kTryAgain = 2,
+  kNoRecovery = 3,
+  kNoAddress = 4,
+};
+
 /// Host-name resolution, behind an interface so that tests can make it fail
 /// without asking a name server.  Each call returns true and fills `address`,
 /// or returns false and sets `h_error` to a resolver code (1 host not found,

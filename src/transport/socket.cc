@@ -1,0 +1,205 @@
+#include "transport/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "cli/error.h"
+
+namespace zv {
+
+namespace {
+
+struct AddrInfoRelease {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+int resolver_code(int eai_error) {
+  switch (eai_error) {
+    case EAI_NONAME:
+      return kHostNotFound;
+    case EAI_AGAIN:
+      return kTryAgain;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      return kNoAddress;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+      return kNoAddress;
+#endif
+    default:
+      // EAI_FAIL, and the failures that no retry will mend (memory, system).
+      return kNoRecovery;
+  }
+}
+
+// Only IPv4 stream addresses are wanted: the connection is AF_INET.
+bool lookup(const char* node, int flags, in_addr& address, int& h_error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  addrinfo* found = nullptr;
+  int status = getaddrinfo(node, nullptr, &hints, &found);
+  if (status != 0) {
+    h_error = resolver_code(status);
+    return false;
+  }
+  std::unique_ptr<addrinfo, AddrInfoRelease> owner(found);
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+      address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+      return true;
+    }
+  }
+  h_error = kNoAddress;
+  return false;
+}
+
+class SystemResolver final : public Resolver {
+ public:
+  bool by_name(const char* host, in_addr& address, int& h_error) override {
+    return lookup(host, 0, address, h_error);
+  }
+  // A numeric lookup: the loopback fallback must work with no name server.
+  bool loopback(in_addr& address, int& h_error) override {
+    return lookup("127.0.0.1", AI_NUMERICHOST, address, h_error);
+  }
+};
+
+SystemResolver system_resolver;
+Resolver* current_resolver = &system_resolver;
+
+// Returns 0 once connected, else the errno of the failure.
+int connect_peer(int descriptor, const sockaddr_in& peer) {
+  if (connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+  if (errno != EINTR) return errno;
+  // An interrupted connect carries on in the background; a second connect
+  // would only say EALREADY.  Wait until it is settled and take its outcome.
+  pollfd watch{descriptor, POLLOUT, 0};
+  while (poll(&watch, 1, -1) < 0) {
+    if (errno != EINTR) return errno;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return errno;
+  return error;
+}
+
+struct CommErrorRow {
+  int code;
+  std::string_view text;
+};
+
+// The resolver rows come first: their numbers coincide with small errno
+// values, and the first matching row wins.
+constexpr CommErrorRow kCommErrors[] = {
+    {kHostNotFound, "Host not found."},
+    {kTryAgain, "A temporary server error ocurred.  Try later."},
+    {kNoRecovery, "A non-recoverable name server error occurred."},
+    {kNoAddress, "No address found."},
+    {EBADF, "The file descriptor is invalid."},
+    {EAGAIN, "No more free local ports.  Try again later."},
+    {EFAULT, "The socket structure address is invalid."},
+    {ENETUNREACH, "The network is unreachable."},
+    {ETIMEDOUT, "Timeout while attemping to connect."},
+    {ECONNREFUSED, "No server is listening at the remote address."},
+};
+
+}  // namespace
+
+Resolver& socket_resolver() { return *current_resolver; }
+
+void socket_set_resolver(Resolver* resolver) {
+  current_resolver = resolver != nullptr ? resolver : &system_resolver;
+}
+
+Connection::Connection(Connection&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+  if (this != &other) {
+    Connection old(std::move(*this));
+    descriptor_ = std::exchange(other.descriptor_, -1);
+  }
+  return *this;
+}
+
+Connection::~Connection() {
+  // close is not retried on EINTR: the descriptor is gone either way, and a
+  // second close could hit a descriptor that was reused meanwhile.
+  if (descriptor_ >= 0) close(descriptor_);
+  descriptor_ = -1;
+}
+
+std::optional<Connection> socket_open(const char* host, std::int32_t port) {
+  in_addr address{};
+  int h_error = 0;
+  Resolver& resolver = socket_resolver();
+  if (!resolver.by_name(host, address, h_error) && !resolver.loopback(address, h_error)) {
+    show_comm_error(h_error);
+    set_exit_code(kExitCommunication);
+    return std::nullopt;
+  }
+
+  Connection connection(socket(AF_INET, SOCK_STREAM, 0));
+  if (connection.descriptor() < 0) {
+    show_error(kErrorCommunications);
+    set_exit_code(kExitCommunication);
+    return std::nullopt;
+  }
+
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<std::uint16_t>(port));
+  peer.sin_addr = address;
+  if (int error = connect_peer(connection.descriptor(), peer); error != 0) {
+    show_comm_error(error);
+    set_exit_code(kExitCommunication);
+    return std::nullopt;
+  }
+  return connection;
+}
+
+int socket_write(Connection& connection, std::string_view bytes) {
+  const char* next = bytes.data();
+  std::size_t left = bytes.size();
+  // An empty text still makes one send, so a broken connection is noticed.
+  do {
+    ssize_t sent = send(connection.descriptor(), next, left, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    next += sent;
+    left -= static_cast<std::size_t>(sent);
+  } while (left > 0);
+  return 0;
+}
+
+ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
+  ssize_t received;
+  do {
+    received = recv(connection.descriptor(), buffer, length, 0);
+  } while (received < 0 && errno == EINTR);
+  return received;
+}
+
+std::string_view comm_error_text(int code) {
+  for (const CommErrorRow& row : kCommErrors) {
+    if (row.code == code) return row.text;
+  }
+  return "The cause of this error is unknown.";
+}
+
+void show_comm_error(int code) { show_error_detail(kErrorCommunications, comm_error_text(code)); }
+
+}  // namespace zv
