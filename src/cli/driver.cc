@@ -5,20 +5,20 @@
 #include "cli/arguments.h"
 #include "cli/error.h"
 #include "cli/memory.h"
+#include "cli/run.h"
+#include "cli/session.h"
+#include "xml/xml_document.h"
 
 namespace zv {
 
-namespace {
-
-// run: wired by the transport work.  It will read the port, build the
-// endpoint, open the output and call the one operation the record names.
-void run(Arguments&) {}
-
-}  // namespace
-
 int main_program(int argc, char** argv) {
   try {
-    if (std::optional<Arguments> arguments = arguments_open(argc, argv)) run(*arguments);
+    // The parser lives for the whole run; it holds one reply at a time.
+    Parser xml_parser;
+    if (std::optional<Arguments> arguments = arguments_open(argc, argv)) {
+      Session session{*arguments, xml_parser};
+      run(session);
+    }
   } catch (const memory_exhausted&) {
     // The gate has already written the out-of-memory document and recorded
     // the exit code; unwinding here is the tear-down.

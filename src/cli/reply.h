@@ -1,0 +1,55 @@
+// Reply handling: the status check, the parse of the body into the session's
+// parser, and the decision whether the body reaches the output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "cli/memory.h"
+#include "cli/session.h"
+
+namespace zv {
+
+/// The status code of a reply: the number after its first blank (parse_int
+/// rules), or 400 when the text holds no blank.
+std::int32_t http_get_response_code(std::string_view reply);
+
+/// True for status 200.  Otherwise reports COMMUNICATIONS_FAILURE with the
+/// reason taken from the status line, records exit code 50, returns false.
+bool http_check_response(std::string_view reply);
+
+/// True when the parsed document is an agent message of `subclass`.
+bool is_agent(const Parser& parser, std::string_view subclass);
+
+/// Takes one reply as it arrives and handles it as a whole: the status is
+/// judged on the reply's own status line, the body is parsed as it comes,
+/// and at the end the whole body is written, or nothing of it.
+class ReplyHandler {
+ public:
+  ReplyHandler(Session& session, std::FILE* stream) : session_(session), stream_(stream) {}
+
+  /// The reply's header, everything up to and including the empty line.
+  void header(std::string_view bytes);
+  /// The next piece of the body.
+  void body(std::string_view piece);
+  /// The reply is complete: judge, decide and write.
+  void end();
+
+ private:
+  enum class Status { kUnknown, kOk, kFailed };
+  void judge_whole_reply();
+  void write_reply();
+
+  Session& session_;
+  std::FILE* stream_;
+  Status status_ = Status::kUnknown;
+  bool has_header_ = false;
+  Text header_;
+  /// Body bytes kept aside while the status is not known to be 200.
+  Text pending_;
+  /// Where this reply's body begins in the parser's text.
+  std::size_t body_start_ = 0;
+};
+
+}  // namespace zv

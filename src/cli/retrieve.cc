@@ -1,0 +1,33 @@
+#include "cli/retrieve.h"
+
+#include "cli/reply.h"
+#include "transport/http.h"
+
+namespace zv {
+
+void get_status(Session& session, const Endpoint& endpoint) {
+  http_get(session, endpoint, nullptr);
+  parser_clear(session.xml_parser);
+}
+
+void get_response(Session& session, const Endpoint& endpoint) {
+  Arguments& arguments = session.arguments;
+  try {
+    ParamList list;
+    list.push_back({"client", arguments.response_client});
+    bool go_on = true;
+    for (std::int32_t tries = 0; tries < arguments.response_max && go_on;) {
+      ++tries;
+      go_on = http_get(session, endpoint, &list);
+      if (is_agent(session.xml_parser, "Status") || is_agent(session.xml_parser, "ERROR")) {
+        go_on = false;
+      }
+      parser_clear(session.xml_parser);
+    }
+  } catch (const memory_exhausted&) {
+    // Reported by the gate; no further request is made.
+  }
+  parser_clear(session.xml_parser);
+}
+
+}  // namespace zv

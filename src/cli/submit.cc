@@ -1,0 +1,36 @@
+#include "cli/submit.h"
+
+#include "cli/error.h"
+#include "files/file.h"
+#include "transport/http.h"
+
+namespace zv {
+
+void submit(Session& session, const Endpoint& endpoint) {
+  try {
+    ParamList list;
+    list.push_back({"message", session.arguments.message});
+    post(session, endpoint, list);
+  } catch (const memory_exhausted&) {
+    // Reported by the gate: this message is neither sent nor logged.
+  }
+  parser_clear(session.xml_parser);
+}
+
+void submit_line(Session& session, const Endpoint& endpoint, const char* line) {
+  if (line == nullptr || *line == '\0') return;
+  session.arguments.message = line;
+  submit(session, endpoint);
+}
+
+void submit_file(Session& session, const Endpoint& endpoint) {
+  std::optional<File> file = file_open_read(session.arguments.submit_path, nullptr);
+  if (!file) {
+    show_error_text("Submit file could not be opened.");
+    set_exit_code(kExitFile);
+    return;
+  }
+  while (read_file(*file)) submit_line(session, endpoint, file->line_data());
+}
+
+}  // namespace zv

@@ -1,0 +1,20 @@
+// Message submission: one message, or every line of a file.
+#pragma once
+
+#include "cli/session.h"
+#include "transport/endpoint.h"
+
+namespace zv {
+
+/// Posts the session's `message` as the form parameter "message".  A
+/// message that cannot be delivered goes to the recovery log.
+void submit(Session& session, const Endpoint& endpoint);
+
+/// Posts `line` as the message, unless it is nullptr or empty.
+void submit_line(Session& session, const Endpoint& endpoint, const char* line);
+
+/// Posts every line of the file named by `submit_path`, in file order; a
+/// file that cannot be opened is reported with exit code 40.
+void submit_file(Session& session, const Endpoint& endpoint);
+
+}  // namespace zv
