@@ -1,0 +1,149 @@
+#include "agent_fixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace zv::test {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+StandInAgent::StandInAgent(const std::string& dir, const std::vector<std::string>& options)
+    : dir_(dir) {
+  std::vector<std::string> words = {ZV_AGENT_PATH, "--runtime-config", dir,
+                                    "--record",    dir + "/request", "--exit-after-idle",
+                                    "60000"};
+  words.insert(words.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(fds[1], 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  // The agent announces "port N" on its first line once it listens.
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fds[0], POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char c[64];
+    ssize_t n = ::read(fds[0], c, sizeof c);
+    if (n <= 0) break;
+    line.append(c, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  if (line.rfind("port ", 0) != 0) {
+    stop();
+    throw std::runtime_error("stand-in agent did not start: " + line);
+  }
+  port_ = std::stoi(line.substr(5));
+}
+
+StandInAgent::~StandInAgent() { stop(); }
+
+void StandInAgent::stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 500; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string StandInAgent::request(int n) const {
+  return slurp(dir_ + "/request." + std::to_string(n));
+}
+
+int StandInAgent::request_count() const {
+  int n = 0;
+  while (std::filesystem::exists(dir_ + "/request." + std::to_string(n + 1))) ++n;
+  return n;
+}
+
+ClientFixture::ClientFixture() {
+  if (dir_.path().empty()) throw std::runtime_error("no temporary directory");
+}
+
+RunResult ClientFixture::run(const std::vector<std::string>& args, const std::string& input) const {
+  RunOptions options;
+  options.cwd = dir();
+  options.argv0 = dir() + "/ZVClient";
+  if (!input.empty()) options.input = input;
+  options.timeout = std::chrono::milliseconds(30000);
+  return run_program(ZV_CLIENT_PATH, args, options);
+}
+
+void ClientFixture::configure_port(int port) const {
+  std::filesystem::create_directories(dir() + "/etc");
+  write("etc/.runtime.xml",
+        "<runtime>\n  <http port=\"" + std::to_string(port) + "\"/>\n</runtime>\n");
+}
+
+std::string ClientFixture::read(const std::string& name) const { return slurp(dir() + "/" + name); }
+
+void ClientFixture::write(const std::string& name, const std::string& content) const {
+  std::ofstream out(dir() + "/" + name, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool ClientFixture::exists(const std::string& name) const {
+  return std::filesystem::exists(dir() + "/" + name);
+}
+
+int unused_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool matches_request(const std::string& request, const std::string& expected) {
+  static const std::regex kDate(
+      "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n");
+  std::string normal = std::regex_replace(request, kDate, "Date: <ctime>\n",
+                                          std::regex_constants::format_first_only);
+  return normal == expected;
+}
+
+}  // namespace zv::test

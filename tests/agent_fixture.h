@@ -1,0 +1,63 @@
+// End-to-end fixture: the stand-in agent on a free loopback port, a working
+// directory whose etc/.runtime.xml names that port, and runs of the built
+// client "installed" in that directory (argv[0] points there).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+namespace zv::test {
+
+/// The stand-in agent as a child process; stopped when the object goes.
+class StandInAgent {
+ public:
+  /// Starts the agent with `options`, writing its runtime configuration to
+  /// `dir` and recording each request to `dir`/request.N.
+  StandInAgent(const std::string& dir, const std::vector<std::string>& options);
+  ~StandInAgent();
+  StandInAgent(const StandInAgent&) = delete;
+  StandInAgent& operator=(const StandInAgent&) = delete;
+
+  int port() const { return port_; }
+  /// Request number n (from 1) as the agent received it; empty if none.
+  std::string request(int n) const;
+  /// Number of requests recorded so far.
+  int request_count() const;
+  void stop();
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = -1;
+};
+
+/// A temporary working directory with the client's configuration beside it.
+class ClientFixture {
+ public:
+  ClientFixture();
+  const std::string& dir() const { return dir_.path(); }
+  /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient.
+  RunResult run(const std::vector<std::string>& args, const std::string& input = "") const;
+  /// Writes etc/.runtime.xml naming `port`.
+  void configure_port(int port) const;
+  /// The contents of a file below dir(); empty if it does not exist.
+  std::string read(const std::string& name) const;
+  void write(const std::string& name, const std::string& content) const;
+  bool exists(const std::string& name) const;
+
+ private:
+  TempDir dir_;
+};
+
+/// A loopback port on which nothing listens (bound, then released).
+int unused_port();
+
+/// True when `request` matches `expected` with its "Date: " line replaced by
+/// the marker line "Date: <ctime>\n", checking the ctime form.
+bool matches_request(const std::string& request, const std::string& expected);
+
+}  // namespace zv::test

@@ -1,0 +1,255 @@
+// The built client against the stand-in agent: bytes on the wire, standard
+// output, standard error, exit status and the recovery log.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent_fixture.h"
+
+namespace zv::test {
+namespace {
+
+const std::string kStatusPrefix = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
+                                  "<method>Agent</method><subclass>Status</subclass>";
+
+std::string post_request(const std::string& path, int port, const std::string& form) {
+  return "POST " + path +
+         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\n"
+         "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\n"
+         "Host: localhost:" +
+         std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
+         std::to_string(form.size()) + "\n\n" + form + "\n";
+}
+
+std::string get_request(const std::string& target) {
+  return "GET " + target +
+         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\nContent-Type: text/plain\n"
+         "Date: <ctime>\n\n";
+}
+
+std::string error_document(const std::string& code, const std::string& text,
+                           const std::string& detail) {
+  return "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
+         "<subclass>ERROR</subclass></header><data><errorcode>" +
+         code + "</errorcode><errortext>" + text + "</errortext><errordetail>" + detail +
+         "</errordetail></data></transaction>\n";
+}
+
+std::string comm_failure(const std::string& detail) {
+  return error_document("COMMUNICATIONS_FAILURE", "Failed to perform communication request.",
+                        detail);
+}
+
+struct Exchange : testing::Test {
+  ClientFixture client;
+};
+
+TEST_F(Exchange, MessageSubmissionBytesAndSwallowedStatus) {
+  StandInAgent agent(client.dir(), {});
+  RunResult r = client.run({"a b c"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(agent.request_count(), 1);
+  EXPECT_TRUE(matches_request(agent.request(1), post_request("/agent", agent.port(),
+                                                             "message=a+b+c")))
+      << agent.request(1);
+  EXPECT_FALSE(client.exists("logs/ZVClient.log"));
+}
+
+TEST_F(Exchange, StatusQueryWritesTheReply) {
+  StandInAgent agent(client.dir(), {});
+  RunResult r = client.run({"--get-status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
+  EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent/status?")))
+      << agent.request(1);
+}
+
+TEST_F(Exchange, ResponsesUpToTheMaximum) {
+  struct Case {
+    int waiting;
+    int max;
+    int requests;
+    int written;
+    bool status_written;
+  } cases[] = {{2, 3, 3, 2, false}, {0, 1, 1, 0, true}, {5, 2, 2, 2, false}};
+  for (const Case& c : cases) {
+    ClientFixture fixture;
+    std::vector<std::string> options;
+    for (int i = 0; i < c.waiting; ++i) {
+      options.insert(options.end(), {"--queue-response", "ops team",
+                                     "<transaction><data><n>" + std::to_string(i) +
+                                         "</n></data></transaction>"});
+    }
+    StandInAgent agent(fixture.dir(), options);
+    RunResult r = fixture.run(
+        {"--get-response", "ops team", "--get-response-max", std::to_string(c.max)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(agent.request_count(), c.requests);
+    std::string expected;
+    for (int i = 0; i < c.written; ++i) {
+      expected += "<transaction><data><n>" + std::to_string(i) + "</n></data></transaction>";
+    }
+    if (c.status_written) {
+      EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
+    } else {
+      EXPECT_EQ(r.out, expected);
+    }
+    EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent?client=ops+team")))
+        << agent.request(1);
+  }
+}
+
+TEST_F(Exchange, AgentDownReportsAndLogsTheSubmission) {
+  client.configure_port(unused_port());
+  RunResult first = client.run({"<a>one</a>"});
+  RunResult second = client.run({"<a>two</a>"});
+  EXPECT_EQ(first.status, 10);
+  EXPECT_EQ(first.err, comm_failure("No server is listening at the remote address."));
+  EXPECT_EQ(second.status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
+  struct stat info {};
+  ASSERT_EQ(::stat((client.dir() + "/logs/ZVClient.log").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  RunResult status = client.run({"--get-status"});
+  EXPECT_EQ(status.status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
+}
+
+TEST_F(Exchange, FailedStatusesAreReportedNotLogged) {
+  struct Case {
+    std::string script;
+    std::string detail;
+  } cases[] = {
+      {"status=404 reason=\"Not Found\"", "Not Found"},
+      {"status-line=\"HTTP/1.1 500\"", "The cause of this error is unknown."},
+      {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", "Unable to access message queues."},
+  };
+  for (const Case& c : cases) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(), {"--reply", c.script});
+    RunResult r = fixture.run({"<a>x</a>"});
+    EXPECT_EQ(r.status, 50) << c.script;
+    EXPECT_EQ(r.out, "") << c.script;
+    EXPECT_EQ(r.err, comm_failure(c.detail)) << c.script;
+    EXPECT_FALSE(fixture.exists("logs/ZVClient.log"));
+  }
+}
+
+// However the agent cuts and delivers its reply, the client sees one reply.
+TEST_F(Exchange, SplitAndUnframedRepliesArriveWhole) {
+  const std::string body = "<transaction><data><v>payload</v></data></transaction>";
+  const std::vector<std::string> scripts = {
+      "body=\"" + body + "\" split=body pause=50",
+      "body=\"" + body + "\" split=16,body-1 pause=30",
+      "body=\"" + body + "\" no-length split=body pause=30",
+      "body=\"" + body + "\" lf split=body pause=30",
+  };
+  for (const std::string& script : scripts) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(), {"--reply", script});
+    RunResult r = fixture.run({"--get-response", "c"});
+    EXPECT_EQ(r.status, 0) << script << r.err;
+    EXPECT_EQ(r.out, body) << script;
+  }
+}
+
+TEST_F(Exchange, ManyMegabyteReply) {
+  StandInAgent agent(client.dir(), {"--reply", "body-mib=16"});
+  RunResult r = client.run({"--get-response", "c"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.size(), 16u << 20);
+}
+
+TEST_F(Exchange, ClosedOrResetWithoutReply) {
+  for (const char* script : {"close", "reset"}) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(), {"--reply", script});
+    RunResult r = fixture.run({"--get-status"});
+    EXPECT_EQ(r.out, "") << script;
+    EXPECT_EQ(r.status, 0) << script;
+  }
+}
+
+TEST_F(Exchange, PostFileReceivesTheReplies) {
+  StandInAgent agent(client.dir(), {});
+  client.write("out.txt", "old content");
+  RunResult r = client.run({"--get-status", "--post-file", "out.txt"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(client.read("out.txt").rfind(kStatusPrefix, 0), 0u);
+  RunResult fallback = client.run({"--get-status", "--post-file", "no/such/dir/out.txt"});
+  EXPECT_EQ(fallback.status, 0);
+  EXPECT_EQ(fallback.err, "");
+  EXPECT_EQ(fallback.out.rfind(kStatusPrefix, 0), 0u);
+}
+
+TEST_F(Exchange, SubmitFileSendsEachLineInOrder) {
+  StandInAgent agent(client.dir(), {});
+  client.write("messages.txt", "first\n\n  second  \r\nthird");
+  RunResult r = client.run({"--submit-file", "messages.txt"});
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(agent.request_count(), 3);
+  EXPECT_TRUE(matches_request(agent.request(2),
+                              post_request("/agent", agent.port(), "message=second++")));
+  EXPECT_TRUE(matches_request(agent.request(3), post_request("/agent", agent.port(),
+                                                             "message=third")));
+  RunResult missing = client.run({"--submit-file", "absent.txt"});
+  EXPECT_EQ(missing.status, 40);
+  EXPECT_EQ(missing.err, "ERROR  Submit file could not be opened.\n");
+}
+
+TEST_F(Exchange, CustomUriAndInvalidPort) {
+  StandInAgent agent(client.dir(), {});
+  std::string uri = "http://127.0.0.1:" + std::to_string(agent.port()) + "/custom";
+  RunResult r = client.run({"--http-post", uri, "--get-status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(matches_request(agent.request(1), get_request("/custom/status?")));
+
+  RunResult invalid = client.run({"--http-get", "http://localhost:70000", "--post-file",
+                                  "never.txt", "--get-status"});
+  EXPECT_EQ(invalid.status, 0);
+  EXPECT_EQ(invalid.err, error_document("INVALID_PORT", "Invalid Port Number.",
+                                        "The port number must be an Integer between 1 and "
+                                        "65535."));
+  EXPECT_FALSE(client.exists("never.txt"));
+  EXPECT_EQ(agent.request_count(), 1);
+}
+
+TEST_F(Exchange, ConcurrentClientsNeverInterleaveLogLines) {
+  client.configure_port(unused_port());
+  constexpr int kClients = 6;
+  constexpr int kLines = 40;
+  for (int c = 0; c < kClients; ++c) {
+    std::string lines;
+    for (int i = 0; i < kLines; ++i) {
+      lines += "<m c=\"" + std::to_string(c) + "\">" + std::string(1000 + 997 * i, 'x') + "</m>\n";
+    }
+    client.write("in" + std::to_string(c) + ".txt", lines);
+  }
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back([&, c] { client.run({"--submit-file", "in" + std::to_string(c) + ".txt"}); });
+  }
+  for (std::thread& t : threads) t.join();
+  std::string log = client.read("logs/ZVClient.log");
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t end = log.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    std::string line = log.substr(at, end - at);
+    EXPECT_EQ(line.rfind("<m c=\"", 0), 0u);
+    EXPECT_EQ(line.substr(line.size() - 4), "</m>");
+    EXPECT_EQ(line.find("<m", 1), std::string::npos);
+    ++lines;
+    at = end + 1;
+  }
+  EXPECT_EQ(lines, static_cast<std::size_t>(kClients * kLines));
+}
+
+}  // namespace
+}  // namespace zv::test
