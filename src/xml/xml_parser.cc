@@ -22,22 +22,29 @@ std::string_view up_to_nul(const char* begin, std::size_t length) {
 // A text grows to at least twice its capacity, so that appending a reply
 // piece by piece copies each byte a bounded number of times.  On refusal
 // nothing changes: the piece is lost, the document and position stay.
+// Bytes are moved with memcpy: the containers copy element by element
+// through the gate's allocator.
 bool append_text(Parser& parser, std::string_view piece) noexcept {
   Vec<char>& text = parser.text;
-  if (piece.size() > text.max_size() - text.size()) {
+  std::size_t size = text.size();
+  if (piece.size() > text.max_size() - size) {
     memory_report_refusal();
     return false;
   }
-  std::size_t needed = text.size() + piece.size();
-  if (needed > text.capacity()) {
+  if (size + piece.size() > text.capacity()) {
     std::size_t doubled = std::min(text.max_size(), std::max<std::size_t>(text.capacity() * 2, 256));
+    Vec<char> grown;
     try {
-      text.reserve(std::max(needed, doubled));
+      grown.reserve(std::max(size + piece.size(), doubled));
     } catch (const std::bad_alloc&) {
       return false;
     }
+    grown.resize(size);  // fits: no allocation
+    if (size > 0) std::memcpy(grown.data(), text.data(), size);
+    text.swap(grown);  // the old block is wiped as `grown` goes
   }
-  text.insert(text.end(), piece.begin(), piece.end());  // fits: no allocation
+  text.resize(size + piece.size());  // fits: no allocation
+  if (!piece.empty()) std::memcpy(text.data() + size, piece.data(), piece.size());
   return true;
 }
 
