@@ -16,7 +16,16 @@ enum ParseResult : int {
 
 /// Appends `piece` to the parser's text and reads every complete tag.  A
 /// text fed in pieces of any size yields the tags the whole text would give,
-/// in time linear in its total size.  Never throws.
-int parse(Parser& parser, std::string_view piece);
+/// in time linear in its total size; a start tag is read once its '>' and
+/// the next '<' have arrived.  A comment ("<!--" up to its first '>') leaves
+/// no record, wherever it stands.
+///
+/// Returns kParseNoMemory when the text cannot grow (the piece is lost and
+/// nothing else changes) or when a tag record cannot be made (that tag is
+/// lost and reading resumes with the next piece); otherwise kParseDone.  A
+/// tag that loses a copy or meets an attribute without a quoted value stays
+/// recorded without it and does not end the call.  Shortages have been
+/// reported by the memory gate.  Never throws.
+int parse(Parser& parser, std::string_view piece) noexcept;
 
 }  // namespace zv

@@ -1,0 +1,404 @@
+#include "xml/xml_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace zv {
+namespace {
+
+using Phase = ParserScan::Phase;
+
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
+
+// Names, attribute names and values are kept as zero-terminated texts, so a
+// zero byte inside one of them ends it there.  Data keeps every byte.
+std::string_view up_to_nul(const char* begin, std::size_t length) {
+  const void* nul = std::memchr(begin, '\0', length);
+  return {begin, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - begin) : length};
+}
+
+// A text grows to at least twice its capacity, so that appending a reply
+// piece by piece copies each byte a bounded number of times.  On refusal
+// nothing changes: the piece is lost, the document and position stay.
+// Bytes are moved with memcpy: the containers copy element by element
+// through the gate's allocator.
+bool append_text(Parser& parser, std::string_view piece) noexcept {
+  Vec<char>& text = parser.text;
+  std::size_t size = text.size();
+  if (piece.size() > text.max_size() - size) {
+    memory_report_refusal();
+    return false;
+  }
+  if (size + piece.size() > text.capacity()) {
+    std::size_t doubled = std::min(text.max_size(), std::max<std::size_t>(text.capacity() * 2, 256));
+    Vec<char> grown;
+    try {
+      grown.reserve(std::max(size + piece.size(), doubled));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    grown.resize(size);  // fits: no allocation
+    if (size > 0) std::memcpy(grown.data(), text.data(), size);
+    text.swap(grown);  // the old block is wiped as `grown` goes
+  }
+  text.resize(size + piece.size());  // fits: no allocation
+  if (!piece.empty()) std::memcpy(text.data() + size, piece.data(), piece.size());
+  return true;
+}
+
+// One step of the parser: an end tag, a comment, or a start tag with its
+// name, attributes and data; or nothing, when the text so far holds no
+// complete markup at the position.
+//
+// Every scan of a step stops at the end of the text.  A step whose scan gets
+// there is incomplete: the position stays at the step's start (at the '<'
+// of a comment), nothing is recorded, and the scan's progress is kept in
+// parser.scan so that the next piece continues it instead of starting over.
+// Since the text only grows, the resumed step ends exactly as it would on
+// the whole text: cutting a text anywhere gives the same document.
+class Step {
+ public:
+  explicit Step(Parser& parser)
+      : parser_(parser), scan_(parser.scan), text_(parser.text.data()), size_(parser.text.size()) {}
+
+  int run() noexcept;
+
+ private:
+  static bool building(Phase phase) { return phase >= Phase::kAttrLead; }
+
+  Tag& tag() { return parser_.tags.back(); }
+
+  template <class Stop>
+  std::size_t find(std::size_t from, Stop stop) const {
+    while (from < size_ && !stop(text_[from])) ++from;
+    return from;
+  }
+  std::size_t find_char(std::size_t from, char c) const {
+    if (from >= size_) return size_;
+    const void* hit = std::memchr(text_ + from, c, size_ - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_) : size_;
+  }
+  std::size_t skip_space(std::size_t from) const {
+    return find(from, [](char c) { return !is_space(c); });
+  }
+
+  void start_over();
+  bool resume_tag() noexcept;
+  int wait(std::size_t position) noexcept;
+  int finish(int result, std::size_t position);
+
+  int lead();
+  int comment();
+  int end_tag();
+  int close();
+  int next();
+  int attribute_lead();
+  int attribute_name();
+  int attribute_quote();
+  int attribute_value();
+  int tag_end();
+  int data();
+
+  Parser& parser_;
+  ParserScan& scan_;
+  const char* text_;
+  std::size_t size_;
+};
+
+// A phase either moves on to the next phase (returning kGoOn) or ends the
+// step with its result.
+constexpr int kGoOn = 0;
+
+int Step::run() noexcept {
+  parser_.state = 0;
+  if (scan_.step_start != parser_.position || (building(scan_.phase) && !resume_tag())) {
+    start_over();
+  }
+  for (;;) {
+    int result = kGoOn;
+    switch (scan_.phase) {
+      case Phase::kLead: result = lead(); break;
+      case Phase::kComment: result = comment(); break;
+      case Phase::kEndTag: result = end_tag(); break;
+      case Phase::kClose: result = close(); break;
+      case Phase::kNext: result = next(); break;
+      case Phase::kAttrLead: result = attribute_lead(); break;
+      case Phase::kAttrName: result = attribute_name(); break;
+      case Phase::kAttrQuote: result = attribute_quote(); break;
+      case Phase::kAttrValue: result = attribute_value(); break;
+      case Phase::kTagEnd: result = tag_end(); break;
+      case Phase::kData: result = data(); break;
+    }
+    if (result != kGoOn) return result;
+  }
+}
+
+void Step::start_over() {
+  scan_.pending.clear();
+  scan_.step_start = parser_.position;
+  scan_.phase = Phase::kLead;
+  scan_.scanned = parser_.position;
+  scan_.open_quote = 0;
+  scan_.attribute_failed = false;
+}
+
+// The tag under way left the document while its step waited; it is the last
+// record again.  `tags` kept the capacity it had when the tag left, so this
+// does not allocate in practice.
+bool Step::resume_tag() noexcept {
+  if (scan_.pending.empty()) return false;
+  try {
+    parser_.tags.push_back(std::move(scan_.pending.back()));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  scan_.pending.pop_back();
+  return true;
+}
+
+// No progress: more text is needed (or, for a lead that met anything but
+// '<', never helps: the parser is stalled there).  The scan stays cached.
+int Step::wait(std::size_t position) noexcept {
+  if (building(scan_.phase)) {
+    try {
+      scan_.pending.push_back(std::move(tag()));
+    } catch (const std::bad_alloc&) {
+      // Without a place to keep the tag the step simply starts over later.
+      scan_.step_start = SIZE_MAX;
+    }
+    parser_.tags.pop_back();
+  }
+  parser_.position = position;
+  if (scan_.step_start != SIZE_MAX) scan_.step_start = position;
+  parser_.state = 0;
+  return kParseDone;
+}
+
+int Step::finish(int result, std::size_t position) {
+  parser_.position = position;
+  parser_.state = 1;
+  scan_.step_start = SIZE_MAX;
+  return result;
+}
+
+int Step::lead() {
+  std::size_t at = skip_space(scan_.scanned);
+  scan_.scanned = at;
+  if (at == size_ || text_[at] != '<') return wait(scan_.step_start);
+  scan_.lt = at;
+  // A comment is passed over as soon as its first '>' is here, whatever
+  // follows it: it is never read as a start tag named "!--", reading goes on
+  // just past that '>', and the tags after it are read.  A document then
+  // does not depend on where the text was cut, comments included.  Fewer
+  // than four characters cannot tell a comment yet.
+  std::size_t known = std::min<std::size_t>(size_ - at, 4);
+  if (std::memcmp(text_ + at, "<!--", known) == 0) {
+    if (known < 4) return wait(scan_.step_start);
+    scan_.phase = Phase::kComment;
+    scan_.scanned = at + 1;
+  } else if (text_[at + 1] == '/') {
+    scan_.phase = Phase::kEndTag;
+    scan_.scanned = at + 2;
+  } else {
+    scan_.phase = Phase::kClose;
+    scan_.scanned = at + 1;
+    scan_.open_quote = 0;
+  }
+  return kGoOn;
+}
+
+// The first '>' ends a comment, even one inside it.  Until it arrives the
+// position waits on the comment's '<', so a comment spread over several
+// configuration lines is passed over whole once its end is read.
+int Step::comment() {
+  std::size_t end = find_char(scan_.scanned, '>');
+  scan_.scanned = end;
+  if (end == size_) return wait(scan_.lt);
+  return finish(kParseDone, skip_space(end + 1));
+}
+
+// The name inside an end tag is not looked at and quotes mean nothing here.
+int Step::end_tag() {
+  std::size_t end = find_char(scan_.scanned, '>');
+  scan_.scanned = end;
+  if (end == size_) return wait(scan_.step_start);
+  return finish(kParseDone, end + 1);
+}
+
+// The closing '>' is the first one outside quotes.  An unescaped quote opens
+// a section, closes the section it opened, or replaces the other quote as
+// the open one.  The character before the first one scanned is the '<'.
+int Step::close() {
+  std::size_t at = scan_.scanned;
+  char open = scan_.open_quote;
+  for (; at < size_; ++at) {
+    char c = text_[at];
+    if (c == '>') {
+      if (open == 0) break;
+    } else if (is_quote(c) && text_[at - 1] != '\\') {
+      open = open == c ? 0 : c;
+    }
+  }
+  scan_.scanned = at;
+  scan_.open_quote = open;
+  if (at == size_) return wait(scan_.step_start);
+  scan_.phase = Phase::kNext;
+  scan_.scanned = at + 1;
+  return kGoOn;
+}
+
+// The tag's data runs up to the next '<', so a start tag is read only once
+// that '<' is here.  Then the tag is recorded and its name read; the name
+// ends at the first '>' or white space, which the closing '>' bounds.
+int Step::next() {
+  std::size_t next_lt = find_char(scan_.scanned, '<');
+  scan_.scanned = next_lt;
+  if (next_lt == size_) return wait(scan_.step_start);
+  scan_.next_lt = next_lt;
+  try {
+    parser_.tags.emplace_back();
+  } catch (const std::bad_alloc&) {
+    // The tag is lost; reading resumes at the '<' after it with the next
+    // piece (state 0 ends this call).
+    finish(kParseNoMemory, next_lt);
+    parser_.state = 0;
+    return kParseNoMemory;
+  }
+  std::size_t start = scan_.lt + 1;
+  std::size_t end = find(start, [](char c) { return c == '>' || is_space(c); });
+  try {
+    tag().name.emplace(up_to_nul(text_ + start, end - start));
+  } catch (const std::bad_alloc&) {
+    return finish(kParseNoMemory, next_lt);  // the tag stays, without a name
+  }
+  scan_.phase = Phase::kAttrLead;
+  scan_.scanned = end;
+  return kGoOn;
+}
+
+int Step::attribute_lead() {
+  std::size_t at = skip_space(scan_.scanned);
+  scan_.scanned = at;
+  if (at == size_) return wait(scan_.step_start);
+  scan_.mark = at;
+  char c = text_[at];
+  scan_.phase = (c == '/' || c == '?' || c == '>') ? Phase::kTagEnd : Phase::kAttrName;
+  return kGoOn;
+}
+
+// An attribute that ends at '>' before its quoted value is not made; the
+// position stays on its name, which stalls the parser.
+int Step::attribute_name() {
+  std::size_t end = find(scan_.scanned, [](char c) { return c == '=' || c == '>' || is_space(c); });
+  scan_.scanned = end;
+  if (end == size_) return wait(scan_.step_start);
+  if (text_[end] == '>') return finish(kParseIncomplete, scan_.mark);
+  try {
+    tag().attributes.emplace_back();
+  } catch (const std::bad_alloc&) {
+    return finish(kParseNoMemory, scan_.mark);
+  }
+  scan_.attribute_failed = false;
+  try {
+    tag().attributes.back().name.assign(up_to_nul(text_ + scan_.mark, end - scan_.mark));
+  } catch (const std::bad_alloc&) {
+    scan_.attribute_failed = true;  // the rest of the attribute is still read
+  }
+  scan_.phase = Phase::kAttrQuote;
+  return kGoOn;
+}
+
+// Whatever stands between the name and the first quote is passed over, so
+// neither '=' nor the absence of stray words is required.
+int Step::attribute_quote() {
+  std::size_t at = find(scan_.scanned, [](char c) { return is_quote(c) || c == '>'; });
+  scan_.scanned = at;
+  if (at == size_) return wait(scan_.step_start);
+  if (text_[at] == '>') {
+    tag().attributes.pop_back();
+    return finish(kParseIncomplete, scan_.mark);
+  }
+  scan_.quote_at = at;
+  scan_.phase = Phase::kAttrValue;
+  scan_.scanned = at + 1;
+  return kGoOn;
+}
+
+// The value ends at the next unescaped quote of the kind that opened it;
+// backslashes stay in it.  With mixed quotes this quote may lie beyond the
+// tag's closing '>', even beyond the text so far: the step then waits.
+int Step::attribute_value() {
+  char quote = text_[scan_.quote_at];
+  std::size_t at = scan_.scanned;
+  for (;;) {
+    at = find_char(at, quote);
+    if (at == size_ || text_[at - 1] != '\\') break;
+    ++at;
+  }
+  scan_.scanned = at;
+  if (at == size_) return wait(scan_.step_start);
+  if (!scan_.attribute_failed) {
+    std::size_t start = scan_.quote_at + 1;
+    try {
+      tag().attributes.back().value.assign(up_to_nul(text_ + start, at - start));
+    } catch (const std::bad_alloc&) {
+      scan_.attribute_failed = true;
+    }
+  }
+  if (scan_.attribute_failed) {
+    tag().attributes.pop_back();
+    return finish(kParseNoMemory, at + 1);
+  }
+  parser_.state = 2;
+  scan_.phase = Phase::kAttrLead;
+  scan_.scanned = at + 1;
+  return kGoOn;
+}
+
+// After the attributes: one '?' is stepped over; '>' leads to the data, '/'
+// (with a '>' directly after it) ends a tag without data, and anything else
+// is left under the position, where the parser stalls.
+int Step::tag_end() {
+  std::size_t at = scan_.mark;
+  if (text_[at] == '?' && ++at == size_) return wait(scan_.step_start);
+  if (text_[at] == '>') {
+    scan_.mark = at + 1;
+    scan_.phase = Phase::kData;
+    scan_.scanned = at + 1;
+    return kGoOn;
+  }
+  if (text_[at] == '/') {
+    if (at + 1 == size_) return wait(scan_.step_start);
+    return finish(kParseDone, text_[at + 1] == '>' ? at + 2 : at + 1);
+  }
+  return finish(kParseDone, at);
+}
+
+// The data is the raw text up to the next '<'; an empty one is no data.
+int Step::data() {
+  std::size_t end = find_char(scan_.scanned, '<');
+  scan_.scanned = end;
+  if (end == size_) return wait(scan_.step_start);
+  std::size_t start = scan_.mark;
+  if (end == start) return finish(kParseDone, end);
+  try {
+    tag().data.emplace(text_ + start, end - start);
+  } catch (const std::bad_alloc&) {
+    return finish(kParseIncomplete, start);
+  }
+  return finish(kParseDone, end);
+}
+
+}  // namespace
+
+int parse(Parser& parser, std::string_view piece) noexcept {
+  if (!append_text(parser, piece)) return kParseNoMemory;
+  for (;;) {
+    int result = Step(parser).run();
+    if (parser.state != 1) return result;
+  }
+}
+
+}  // namespace zv
