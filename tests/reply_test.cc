@@ -57,7 +57,7 @@ TEST(Reply, FailureDetails) {
 }
 
 // Runs one reply through a handler, cut into pieces at the given places.
-struct Run {
+struct ReplyRun {
   Arguments arguments;
   Parser parser;
   std::string output;
@@ -103,7 +103,7 @@ TEST(Reply, WhatIsWrittenAndCounted) {
   };
   for (const Case& c : cases) {
     for (std::size_t cut : {0, 1, 40, 100}) {
-      Run run;
+      ReplyRun run;
       run.arguments.status_query = c.status_query;
       run.arguments.response_client = c.client;
       run.arguments.response_count = c.count_before;
@@ -115,7 +115,7 @@ TEST(Reply, WhatIsWrittenAndCounted) {
 }
 
 TEST(Reply, FailedStatusWritesAndParsesNothing) {
-  Run run;
+  ReplyRun run;
   testing::internal::CaptureStderr();
   run.reply("HTTP/1.0 503 Busy\r\n\r\n", kResponseBody, 10);
   std::string err = testing::internal::GetCapturedStderr();
@@ -129,7 +129,7 @@ TEST(Reply, FailedStatusWritesAndParsesNothing) {
 TEST(Reply, CodeUnsettledByHeaderIsReadOnIntoTheBody) {
   // Nothing but white space follows the first blank of the header, so the
   // code is read from the body, as it would be from one block.
-  Run run;
+  ReplyRun run;
   run.reply("HTTP/1.0 \n\n", std::string("200 <a>x</a><b>y</b>"));
   EXPECT_EQ(run.output, "200 <a>x</a><b>y</b>");
   EXPECT_EQ(get_exit_code(), 0);
