@@ -57,7 +57,11 @@ bool split_words(std::string_view line, std::vector<Word>& words, std::string& e
           value += c;
           continue;
         }
-        char e = i < line.size() ? line[i++] : '\0';
+        if (i >= line.size()) {
+          error = "a lone backslash ends the value of " + word.name;
+          return false;
+        }
+        char e = line[i++];
         switch (e) {
           case 'r': value += '\r'; break;
           case 'n': value += '\n'; break;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -130,7 +131,7 @@ int server_run(const Options& options) {
   if (!set_nonblocking(listener.get())) return fail("fcntl");
   int port = ntohs(address.sin_port);
   if (!options.runtime_dir.empty() && !write_runtime_config(options.runtime_dir, port))
-    return fail("runtime configuration");
+    return fail((options.runtime_dir + "/etc/.runtime.xml").c_str());
   std::printf("port %d\n", port);
   std::fflush(stdout);
 
