@@ -1,0 +1,164 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "io.h"
+#include "reply.h"
+#include "request.h"
+#include "service.h"
+#include "state.h"
+
+namespace zvagent {
+namespace {
+
+// Bounds on one request: the client writes it with one send, so these are
+// only reached by a peer that misbehaves.
+constexpr auto kRequestTime = std::chrono::milliseconds(10000);
+constexpr auto kTrailerWait = std::chrono::milliseconds(50);
+constexpr std::size_t kRequestLimit = std::size_t{64} << 20;
+// How long a closed reply waits for the peer to close its side.
+constexpr auto kDrainTime = std::chrono::milliseconds(1000);
+
+int fail(const char* what) {
+  std::fprintf(stderr, "zvagent: %s: %s\n", what, std::strerror(errno));
+  return 1;
+}
+
+// Closing while unread bytes wait would reset the connection and could cost
+// the peer the end of the reply; so the agent says it is done, then reads
+// until the peer closes (bounded), then closes.
+void close_orderly(Fd& connection) {
+  shutdown(connection.get(), SHUT_WR);
+  auto deadline = Clock::now() + kDrainTime;
+  char scratch[4096];
+  while (wait_fd(connection.get(), POLLIN, deadline) == Wait::ready) {
+    ssize_t n = recv(connection.get(), scratch, sizeof scratch, 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+  }
+  connection.reset();
+}
+
+void close_reset(Fd& connection) {
+  linger abort{1, 0};
+  setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  connection.reset();
+}
+
+bool write_runtime_config(const std::string& dir, int port) {
+  std::string etc = dir + "/etc";
+  for (const std::string& path : {dir, etc}) {
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  std::string text = "<runtime>\n  <http port=\"" + std::to_string(port) + "\"/>\n</runtime>\n";
+  return write_file(etc + "/.runtime.xml", text);
+}
+
+class Server {
+ public:
+  explicit Server(const Options& options) : options_(options), script_(options.script) {
+    for (const auto& [client, document] : options.responses) state_.response_queue(client, document);
+  }
+
+  // Serves one connection; true when it carried a request.
+  bool serve(Fd connection) {
+    RawRequest raw = request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait,
+                                  kRequestLimit);
+    if (raw.bytes.empty() || stop_requested()) {
+      close_orderly(connection);
+      return !raw.bytes.empty();
+    }
+    ++requests_;
+    if (!options_.record.empty()) {
+      std::string path = options_.record + "." + std::to_string(requests_);
+      if (!write_file(path, raw.bytes)) fail(path.c_str());
+    }
+    std::optional<ScriptStep> step = script_.take();
+    using Action = ScriptStep::Action;
+    Action action = step ? step->action : Action::reply;
+    if (action == Action::reset) {
+      close_reset(connection);
+      return true;
+    }
+    if (action == Action::stall) {
+      wait_until(Clock::now() + std::chrono::milliseconds(step->stall_ms));
+    } else if (action == Action::reply) {
+      Answer answer;
+      if (!step || !step->answers_alone()) answer = service_answer(state_, request_parse(raw));
+      reply_send(connection.get(), answer, step ? &*step : nullptr);
+    }
+    close_orderly(connection);
+    return true;
+  }
+
+ private:
+  const Options& options_;
+  AgentState state_;
+  Script script_;
+  long requests_ = 0;
+};
+
+}  // namespace
+
+int server_run(const Options& options) {
+  if (!stop_install()) return fail("signal pipe");
+  Fd listener(socket(AF_INET, SOCK_STREAM, 0));
+  if (listener.get() < 0) return fail("socket");
+  fcntl(listener.get(), F_SETFD, FD_CLOEXEC);
+  int on = 1;
+  setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(options.port));
+  if (bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail("bind");
+  if (listen(listener.get(), 16) != 0) return fail("listen");
+  socklen_t length = sizeof address;
+  if (getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return fail("getsockname");
+  if (!set_nonblocking(listener.get())) return fail("fcntl");
+  int port = ntohs(address.sin_port);
+  if (!options.runtime_dir.empty() && !write_runtime_config(options.runtime_dir, port))
+    return fail((options.runtime_dir + "/etc/.runtime.xml").c_str());
+  std::printf("port %d\n", port);
+  std::fflush(stdout);
+
+  Server server(options);
+  long served = 0;
+  auto last = Clock::now();
+  for (;;) {
+    auto deadline = options.idle_ms ? last + std::chrono::milliseconds(options.idle_ms)
+                                    : Clock::now() + std::chrono::hours(1);
+    Wait wait = wait_fd(listener.get(), POLLIN, deadline);
+    if (wait == Wait::stop) break;
+    if (wait == Wait::error) return fail("poll");
+    if (wait == Wait::timeout) {
+      if (options.idle_ms) break;
+      continue;
+    }
+    int fd = accept(listener.get(), nullptr, nullptr);
+    if (fd < 0) continue;  // the peer gave up, or a signal came: wait again
+    Fd connection(fd);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (!set_nonblocking(fd)) continue;
+    bool counted = server.serve(std::move(connection));
+    last = Clock::now();
+    if (stop_requested()) break;
+    if (counted && options.max_requests && ++served >= options.max_requests) break;
+  }
+  return 0;
+}
+
+}  // namespace zvagent
