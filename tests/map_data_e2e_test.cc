@@ -81,19 +81,6 @@ TEST_F(MapDataE2e, FileLinesAreSentOneByOne) {
   }
 }
 
-// The command line's id serves a line without one; an earlier line's never.
-TEST_F(MapDataE2e, FileLineWithoutIdTakesTheCommandLines) {
-  StandInAgent agent(client.dir(), {});
-  client.write("map.txt", "12 a\nb c\n");
-  RunResult r = client.run({"--map-data-transaction-id", "9", "--map-data-file", "map.txt"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  ASSERT_EQ(agent.request_count(), 2);
-  EXPECT_TRUE(matches_request(agent.request(2),
-                              post_request(agent.port(), "transactionid=9&mapdata=b&mapdata=c")))
-      << agent.request(2);
-}
-
 TEST_F(MapDataE2e, MissingFileIsReported) {
   StandInAgent agent(client.dir(), {});
   RunResult r = client.run({"--map-data-file", "absent.txt"});

@@ -65,19 +65,6 @@ TEST(MapDataSplit, DocumentedWalk) {
   for (const Case& c : cases) EXPECT_EQ(split(c.line), c.words) << c.line;
 }
 
-// The words are the line's own storage, one after the other.
-TEST(MapDataSplit, WordsLiveInTheLine) {
-  char line[] = "12 \"a\\\"b\" c";
-  Vec<const char*> words = map_data_open(line);
-  ASSERT_EQ(words.size(), 3u);
-  for (const char* word : words) {
-    EXPECT_GE(word, line);
-    EXPECT_LT(word, line + sizeof line);
-  }
-  EXPECT_LT(words[0], words[1]);
-  EXPECT_LT(words[1], words[2]);
-}
-
 // Whatever a failed submission leaves in the recovery log is read back as
 // the same transaction id and the same items.
 TEST(MapDataSplit, RecoveryLogRecordsRoundTrip) {
