@@ -40,7 +40,8 @@ TEST(Reply, FailureDetails) {
       {"HTTP/1.1 500\r\n\r\n", "The cause of this error is unknown."},
       {"HTTP/1.1 500\n\n", "The cause of this error is unknown."},
       {"garbage\r\n\r\n", "Unable to access message queues."},
-      {"HTTP/1.0 404 Not Found\n\nbody", "Not Found\n\nbody"},
+      {"HTTP/1.0 404 Not Found\n\nbody", "Not Found"},
+      {"HTTP/1.1 500\r\nContent-Type: text/xml\r\n\r\n", "The cause of this error is unknown."},
   };
   for (const Case& c : cases) {
     set_exit_code(0);

@@ -43,14 +43,19 @@ std::int32_t http_get_response_code(std::string_view reply) {
 
 bool http_check_response(std::string_view reply) {
   if (http_get_response_code(reply) == kStatusOk) return true;
+  // The reason is the rest of the status line after the code.  It is looked
+  // for on that line only: a blank in a later header line is no reason, and
+  // a reply with LF line ends must not pour its header and body into it.
   std::size_t first = reply.find(' ');
-  std::size_t second = first == std::string_view::npos ? first : reply.find(' ', first + 1);
+  std::string_view line =
+      first == std::string_view::npos ? reply : reply.substr(0, reply.find('\n', first));
+  std::size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
   if (first == std::string_view::npos) {
     show_error(kErrorCommunications);
   } else if (second == std::string_view::npos) {
     show_error_detail(kErrorCommunications, "The cause of this error is unknown.");
   } else {
-    std::string_view detail = reply.substr(second + 1);
+    std::string_view detail = line.substr(second + 1);
     show_error_detail(kErrorCommunications, detail.substr(0, detail.find('\r')));
   }
   set_exit_code(kExitReplyStatus);

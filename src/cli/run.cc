@@ -5,6 +5,7 @@
 #include "cli/retrieve.h"
 #include "cli/submit.h"
 #include "files/file.h"
+#include "message/map_data.h"
 #include "transport/endpoint.h"
 #include "xml/config.h"
 
@@ -26,11 +27,11 @@ void run(Session& session) {
     if (arguments.status_query) {
       get_status(session, *endpoint);
     } else if (arguments.map_data_words) {
-      // data-map submission
+      map_data(session, *endpoint);
     } else if (arguments.message != nullptr) {
       submit(session, *endpoint);
     } else if (arguments.map_data_path != nullptr) {
-      // data-map file
+      map_data_file(session, *endpoint);
     } else if (arguments.response_client != nullptr) {
       get_response(session, *endpoint);
     } else if (arguments.submit_path != nullptr) {
