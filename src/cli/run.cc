@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/mapping.h"
 #include "cli/retrieve.h"
 #include "cli/submit.h"
 #include "files/file.h"
@@ -39,7 +40,7 @@ void run(Session& session) {
     } else if (arguments.recover_path != nullptr) {
       // recovery
     } else if (arguments.mapping_path != nullptr) {
-      // mapping file
+      submit_mapping_file(session, *endpoint);
     }
     arguments.output = nullptr;
   } catch (const memory_exhausted&) {
