@@ -31,6 +31,7 @@ client() {
   echo "\$ ZVClient $*"
   local status=0
   (cd "$work" && "$root/build/ZVClient" "$@") || status=$?
+  echo
   echo "[exit status $status]"
   echo
 }
