@@ -156,7 +156,8 @@ TEST_F(MapDataLine, EachLineUsesItsOwnIdOrTheCommandLines) {
   } cases[] = {
       {"7", {"12 a \"b c\"", "x y", "007 \"\""}, "12 \"a\" \"b c\"\n7 \"x\" \"y\"\n007 \"\"\n", false},
       {nullptr, {"12 a", "x y", "13"}, "12 \"a\"\n13\n", true},
-      {"abc", {"-1 z"}, "abc \"-1\" \"z\"\n", false},
+      // An id that is no number is quoted in a marked record, to come back as the id.
+      {"abc", {"-1 z"}, "\x1e" "D\"abc\" \"-1\" \"z\"\n", false},
   };
   for (const Case& c : cases) {
     fs::remove_all(dir / "logs");

@@ -84,7 +84,8 @@ TEST(RecoveryLog, ErrorLogsTheSubmissionUnderWay) {
   data_map.map_data_transaction_id = "12";
   log_error(data_map);
   log_error(Arguments{});
-  EXPECT_EQ(contents("logs/ZVClient.log"), "<transaction/>\nsecond line\n" R"(12 "cust7" "say \"hi\"" "c:\\")" "\n");
+  EXPECT_EQ(contents("logs/ZVClient.log"),
+            "\x1e" "M<transaction/>\\nsecond line\n" R"(12 "cust7" "say \"hi\"" "c:\\")" "\n");
   EXPECT_EQ(get_exit_code(), kExitCommunication);
 
   // No memory for the record: nothing written, exit code 30, nothing left allocated.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/mapping.h"
+#include "cli/recover.h"
 #include "cli/retrieve.h"
 #include "cli/submit.h"
 #include "files/file.h"
@@ -38,7 +39,7 @@ void run(Session& session) {
     } else if (arguments.submit_path != nullptr) {
       submit_file(session, *endpoint);
     } else if (arguments.recover_path != nullptr) {
-      // recovery
+      recover_file(session, *endpoint);
     } else if (arguments.mapping_path != nullptr) {
       submit_mapping_file(session, *endpoint);
     }

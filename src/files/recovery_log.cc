@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli/error.h"
+#include "files/log_record.h"
 
 namespace zv {
 
@@ -126,11 +127,14 @@ void log_error(const Arguments& arguments) {
     if (arguments.map_data_words) {
       std::size_t first =
           arguments.map_data_index < 0 ? 0 : static_cast<std::size_t>(arguments.map_data_index);
-      Text line = log_map_data_line(arguments.map_data_transaction_id, *arguments.map_data_words, first);
+      Text line =
+          log_map_data_record(arguments.map_data_transaction_id, *arguments.map_data_words, first);
       log_write(line);
       wipe(line);
     } else if (arguments.message != nullptr) {
-      log_write(arguments.message);
+      Text line = log_message_record(arguments.message);
+      log_write(line);
+      wipe(line);
     }
   } catch (const memory_exhausted&) {
     set_exit_code(kExitMemory);

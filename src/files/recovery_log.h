@@ -40,7 +40,8 @@ bool log_write(std::string_view line);
 
 /// Logs the submission that `arguments` describes: the data-map record
 /// while `map_data_words` is set, otherwise `message`; nothing when neither
-/// is set.  When the record cannot be built for lack of memory nothing is
+/// is set.  The line is in the plain or the marked form (log_record.h),
+/// whichever carries the submission back unchanged.  When the record cannot be built for lack of memory nothing is
 /// written and the exit code is 30.  Other exit codes are left as they are.
 void log_error(const Arguments& arguments);
 

@@ -80,7 +80,11 @@ void map_data_send(Session& session, const Endpoint& endpoint) {
   }
 }
 
-void map_data_line(Session& session, const Endpoint& endpoint, char* line) {
+namespace {
+
+// Splits `line` and sends it; `id_first` says that its first word is the
+// transaction id whatever it reads as (a record of the recovery log's own).
+void send_line(Session& session, const Endpoint& endpoint, char* line, bool id_first) {
   if (line == nullptr || *line == '\0') return;
   Arguments& arguments = session.arguments;
   try {
@@ -89,11 +93,27 @@ void map_data_line(Session& session, const Endpoint& endpoint, char* line) {
     LineState state(arguments);
     arguments.map_data_index = 0;
     arguments.map_data_words = Words(words);
-    map_data(session, endpoint);
+    if (id_first && !words.empty()) {
+      arguments.map_data_transaction_id = words.front();
+      arguments.map_data_index = 1;
+      map_data_send(session, endpoint);
+    } else {
+      map_data(session, endpoint);
+    }
   } catch (const memory_exhausted&) {
     // Reported by the gate: the line is skipped.
   }
   parser_clear(session.xml_parser);
+}
+
+}  // namespace
+
+void map_data_line(Session& session, const Endpoint& endpoint, char* line) {
+  send_line(session, endpoint, line, false);
+}
+
+void map_data_record(Session& session, const Endpoint& endpoint, char* record) {
+  send_line(session, endpoint, record, true);
 }
 
 void map_data_file(Session& session, const Endpoint& endpoint) {

@@ -40,6 +40,11 @@ void map_data_send(Session& session, const Endpoint& endpoint);
 /// emptied for the next reply.
 void map_data_line(Session& session, const Endpoint& endpoint, char* line);
 
+/// As map_data_line, but the first word is the transaction id whatever it
+/// holds: the recovery log's marked data-map records quote it, so that an id
+/// that is not a number, or holds blanks, comes back as it was sent.
+void map_data_record(Session& session, const Endpoint& endpoint, char* record);
+
 /// Sends every line of the file named by `map_data_path`, in file order; a
 /// failed line does not stop the others.  A file that cannot be opened is
 /// reported with the error line and exit code 40.

@@ -1,0 +1,90 @@
+#include "files/log_record.h"
+
+#include "cli/text.h"
+#include "files/recovery_log.h"
+
+namespace zv {
+
+namespace {
+
+bool is_line_break(char c) { return c == '\n' || c == '\r'; }
+
+bool holds_line_break(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// A transaction id that the data-map splitter reads back as one word and
+// the recovery takes as the id again: no white space, quote or backslash to
+// split or unescape it, and a number by parse_int.
+bool plain_transaction_id(const char* id) {
+  if (id == nullptr) return true;  // written as "0"
+  for (const char* c = id; *c != '\0'; ++c) {
+    bool space = *c == ' ' || (*c >= '\t' && *c <= '\r');
+    if (space || *c == '"' || *c == '\'' || *c == '\\') return false;
+  }
+  return parse_int(id) != -1;
+}
+
+Text marked(char kind, std::string_view record) {
+  std::size_t size = 2 + record.size();
+  for (char c : record) size += (c == '\\' || is_line_break(c));
+  Text line;
+  line.reserve(size);
+  line.push_back(kLogMark);
+  line.push_back(kind);
+  for (char c : record) {
+    if (c == '\\') {
+      line.append("\\\\");
+    } else if (c == '\n') {
+      line.append("\\n");
+    } else if (c == '\r') {
+      line.append("\\r");
+    } else {
+      line.push_back(c);
+    }
+  }
+  return line;
+}
+
+}  // namespace
+
+Text log_message_record(std::string_view message) {
+  if (!message.empty() && message.front() == '<' && !holds_line_break(message)) {
+    return Text(message);
+  }
+  return marked(kLogMarkMessage, message);
+}
+
+Text log_map_data_record(const char* transaction_id, Words items, std::size_t first) {
+  bool plain = plain_transaction_id(transaction_id);
+  for (std::size_t i = first; plain && i < items.size() && items[i] != nullptr; ++i) {
+    plain = !holds_line_break(items[i]);
+  }
+  if (plain) return log_map_data_line(transaction_id, items, first);
+  Text id = log_encode_map_data(transaction_id != nullptr ? transaction_id : "0");
+  return marked(kLogMarkMapData, log_map_data_line(id.c_str(), items, first));
+}
+
+LogRecordKind log_record_kind(std::string_view line) {
+  if (line.size() >= 2 && line[0] == kLogMark) {
+    if (line[1] == kLogMarkMessage) return LogRecordKind::kMarkedMessage;
+    if (line[1] == kLogMarkMapData) return LogRecordKind::kMarkedMapData;
+  }
+  return !line.empty() && line[0] == '<' ? LogRecordKind::kMessage : LogRecordKind::kMapDataLine;
+}
+
+Text log_unescape(std::string_view payload) {
+  Text text;
+  text.reserve(payload.size());
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    char c = payload[i];
+    if (c == '\\' && i + 1 < payload.size()) {
+      char next = payload[++i];
+      c = next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    text.push_back(c);
+  }
+  return text;
+}
+
+}  // namespace zv

@@ -1,0 +1,57 @@
+// How a failed submission is written as one line of the recovery log, and
+// how a line is read back.
+//
+// Two forms share the log.  The plain form: a ZVXML message is its text; a
+// data-map submission is its transaction id, then each item quoted with
+// backslash escapes.  A recovery sends a plain line that begins with '<' as
+// a message and any other plain line as a data-map line, whose first word
+// is the transaction id when it reads as a number.
+//
+// Submissions that the plain form cannot carry back unchanged are written in
+// the marked form: the byte kLogMark (ASCII record separator, 0x1E), a kind
+// letter ('M' message, 'D' data map), then the record with every backslash
+// written as two backslashes, LF as \n and CR as \r, so the record stays on
+// one line.  A marked message is the message text; a marked data-map record
+// is the plain data-map record with its transaction id quoted as well.
+// These are: a message that does not begin with '<' (a Classic message) or
+// that holds a line break; a data-map submission whose transaction id does
+// not read back as the same single number word, or whose items hold a line
+// break.  No plain line this client writes begins with kLogMark, and a line
+// that begins with it without a kind letter is read as a plain line.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "cli/error.h"
+#include "cli/memory.h"
+
+namespace zv {
+
+inline constexpr char kLogMark = '\x1e';
+inline constexpr char kLogMarkMessage = 'M';
+inline constexpr char kLogMarkMapData = 'D';
+
+/// The log line (without LF) for a message that could not be delivered.
+/// Throws memory_exhausted.
+Text log_message_record(std::string_view message);
+
+/// The log line for a data-map submission: `transaction_id` (nullptr gives
+/// "0") and the items from `first` on.  Throws memory_exhausted.
+Text log_map_data_record(const char* transaction_id, Words items, std::size_t first);
+
+enum class LogRecordKind {
+  kMessage,        // plain line beginning with '<'
+  kMapDataLine,    // any other plain line
+  kMarkedMessage,  // the payload is the escaped message
+  kMarkedMapData,  // the payload is the escaped data-map record, id quoted
+};
+
+/// The kind of a line read from the log.
+LogRecordKind log_record_kind(std::string_view line);
+
+/// The payload of a marked line (after the mark and the kind letter) with
+/// its escapes undone.  Throws memory_exhausted.
+Text log_unescape(std::string_view payload);
+
+}  // namespace zv

@@ -1,0 +1,93 @@
+#include "files/log_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "files/recovery_log.h"
+#include "message/map_data_split.h"
+
+namespace zv {
+namespace {
+
+std::string str(const Text& text) { return std::string(text.data(), text.size()); }
+
+TEST(LogRecord, MessagesComeBackByteForByte) {
+  struct Case {
+    std::string message;
+    bool plain;
+  } cases[] = {
+      {"<transaction><data><a>1</a></data></transaction>", true},
+      {"<a>back\\slash</a>", true},
+      {"disk full on db1", false},
+      {"", false},
+      {" <a>leading blank</a>", false},
+      {"<a>one\nline two</a>", false},
+      {"<a>cr\r\nlf</a>", false},
+      {"ends with backslash\\", false},
+      {"literal \\n is not a line break", false},
+      {"caf\xc3\xa9 \xff\x01\x1e", false},
+      {"\x1e" "M looks marked", false},
+  };
+  for (const Case& c : cases) {
+    Text line = log_message_record(c.message);
+    EXPECT_EQ(str(line).find_first_of("\r\n"), std::string::npos) << c.message;
+    if (c.plain) {
+      EXPECT_EQ(str(line), c.message);
+      EXPECT_EQ(log_record_kind(line), LogRecordKind::kMessage);
+    } else {
+      ASSERT_EQ(log_record_kind(line), LogRecordKind::kMarkedMessage) << c.message;
+      EXPECT_EQ(str(log_unescape(std::string_view(line).substr(2))), c.message);
+    }
+  }
+}
+
+TEST(LogRecord, DataMapSubmissionsComeBackAsSent) {
+  struct Case {
+    const char* id;
+    std::vector<const char*> items;
+    bool plain;
+  } cases[] = {
+      {"12", {"cust7", "a b", "say \"hi\"", "c:\\", "\"", "", "tab\there", "it's"}, true},
+      {"12", {}, true},
+      {"007", {"x"}, true},
+      {"12abc", {"x"}, true},
+      {"abc", {"x"}, false},
+      {"-1", {"x"}, false},
+      {"1 2", {"x"}, false},
+      {"<7", {"x"}, false},
+      {"12", {"line\nbreak", "cr\r"}, false},
+      {"12", {"caf\xc3\xa9", "\xff"}, true},
+  };
+  for (const Case& c : cases) {
+    Words items(c.items.data(), c.items.size());
+    Text line = log_map_data_record(c.id, items, 0);
+    std::string shown = str(line);
+    EXPECT_EQ(shown.find_first_of("\r\n"), std::string::npos) << shown;
+    Text record;
+    std::vector<std::string> expected(c.items.begin(), c.items.end());
+    expected.insert(expected.begin(), c.id);
+    if (c.plain) {
+      EXPECT_EQ(log_record_kind(line), LogRecordKind::kMapDataLine) << shown;
+      EXPECT_EQ(str(line), str(log_map_data_line(c.id, items, 0)));
+      record = line;
+    } else {
+      ASSERT_EQ(log_record_kind(line), LogRecordKind::kMarkedMapData) << shown;
+      record = log_unescape(std::string_view(line).substr(2));
+    }
+    Vec<const char*> words = map_data_open(record.data());
+    EXPECT_EQ(std::vector<std::string>(words.begin(), words.end()), expected) << shown;
+  }
+}
+
+TEST(LogRecord, OlderLinesKeepTheirMeaning) {
+  EXPECT_EQ(log_record_kind("<a/>"), LogRecordKind::kMessage);
+  EXPECT_EQ(log_record_kind("12 \"a\""), LogRecordKind::kMapDataLine);
+  EXPECT_EQ(log_record_kind("hello world"), LogRecordKind::kMapDataLine);
+  EXPECT_EQ(log_record_kind("\x1e"), LogRecordKind::kMapDataLine);
+  EXPECT_EQ(log_record_kind("\x1eX"), LogRecordKind::kMapDataLine);
+}
+
+}  // namespace
+}  // namespace zv
