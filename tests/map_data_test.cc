@@ -31,7 +31,7 @@ Strings split(std::string line) {
   return words;
 }
 
-TEST(MapDataSplit, DocumentedWalk) {
+TEST(MapDataSplit, SplitsWordsByTheWalkRules) {
   struct Case {
     const char* line;
     Strings words;
