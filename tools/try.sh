@@ -29,9 +29,9 @@ start_agent() {
 
 client() {
   echo "\$ ZVClient $*"
-  local status=0
-  (cd "$work" && "$root/build/ZVClient" "$@") || status=$?
-  echo
+  local status=0 out
+  out=$(cd "$work" && "$root/build/ZVClient" "$@") || status=$?
+  if [ -n "$out" ]; then printf '%s\n' "$out"; fi
   echo "[exit status $status]"
   echo
 }
@@ -41,14 +41,20 @@ echo "stand-in agent listening on 127.0.0.1:$port"
 echo
 client '<transaction><header><method>Add</method><subclass>Alert</subclass></header><data><host>db1</host></data></transaction>'
 client 'disk full on db1'
+printf 'zvagent_subclass=Alert\nhost=%%HOSTNAME%%\nmsg=#3\n' >"$work/alert.map"
+echo "alert.map:"; cat "$work/alert.map"; echo
+HOSTNAME=db1 client --submit-mapping-file alert.map 'disk <90%>'
+client --map-data cust7 disk 'full at 90%'
 client --get-status
 client --get-response ops --get-response-max 3
 
 stop_agent
 echo "--- the agent is down now ---"
 client '<transaction><data><late>yes</late></data></transaction>'
-echo "recovery log $work/logs/ZVClient.log:"
-cat "$work/logs/ZVClient.log"
+client 'a Classic message'
+client --map-data-transaction-id 42 --map-data cust7 late
+echo "recovery log $work/logs/ZVClient.log (cat -v shows the marked lines' leading byte as ^^):"
+cat -v "$work/logs/ZVClient.log"
 echo
 
 start_agent "$port"
