@@ -253,3 +253,26 @@ TEST_F(Exchange, ConcurrentClientsNeverInterleaveLogLines) {
 
 }  // namespace
 }  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+// A reader that goes away (a closed pipe on standard output) does not stop
+// the run: every line of the file is still submitted.
+TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
+  std::vector<std::string> options;
+  for (int i = 0; i < 3; ++i) options.insert(options.end(), {"--reply", "body-bytes=200000"});
+  StandInAgent agent(client.dir(), options);
+  client.write("lines.txt", "one\ntwo\nthree\n");
+  RunOptions run;
+  run.cwd = client.dir();
+  RunResult r = run_program("/bin/bash",
+                            {"-c", "set -o pipefail; (exec -a '" + client.dir() + "/ZVClient' '" +
+                                       ZV_CLIENT_PATH + "' --submit-file lines.txt) | true"},
+                            run);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(agent.request_count(), 3);
+}
+
+}  // namespace
+}  // namespace zv::test

@@ -1,5 +1,7 @@
 #include "cli/driver.h"
 
+#include <signal.h>
+
 #include <optional>
 
 #include "cli/arguments.h"
@@ -12,6 +14,10 @@
 namespace zv {
 
 int main_program(int argc, char** argv) {
+  // A reader that stops reading our output (a closed pipe) must not end the
+  // run halfway through a submit file or a recovery: the lines after it
+  // would be neither sent nor logged.  A failed write is ignored instead.
+  ::signal(SIGPIPE, SIG_IGN);
   try {
     // The parser lives for the whole run; it holds one reply at a time.
     Parser xml_parser;
