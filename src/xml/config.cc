@@ -113,9 +113,14 @@ std::int32_t read_config(const char* program_path) noexcept {
   }
   const Tag* http = parser_get_tag(parser, "http");
   if (http == nullptr) return -1;
-  const Attribute* port = tag_get_attribute(*http, "port");
+  const Attribute* port = tag_get_attribute(parser, *http, "port");
   if (port == nullptr) return -1;
-  return parse_int(port->value.c_str());
+  try {
+    // parse_int reads a zero-terminated text; the value is a view.
+    return parse_int(Text(attribute_value(parser, *port)).c_str());
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
 }
 
 }  // namespace zv
