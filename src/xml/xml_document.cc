@@ -19,7 +19,7 @@ void parser_clear(Parser& parser) {
   // it); clear() alone would keep the text's bytes in a live block.
   parser.tags.clear();
   parser.attributes.clear();
-  Vec<char>().swap(parser.text);
+  Text().swap(parser.text);
   parser.position = 0;
   parser.scan = ParserScan{};
 }

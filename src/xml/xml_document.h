@@ -93,7 +93,9 @@ struct Parser {
   /// The attributes of all tags, tag by tag in document order.
   ChunkList<Attribute> attributes;
   /// Every byte given to parse since the parser was opened or cleared.
-  Vec<char> text;
+  /// Once not empty it is a gate block of 256 bytes or more, never the
+  /// in-record buffer, so its bytes are wiped when it is released.
+  Text text;
   /// Index in text at which the next step begins; never beyond its size.
   std::size_t position = 0;
   ParserScan scan;

@@ -29,29 +29,28 @@ TextSpan span_up_to_nul(const char* text, std::size_t begin, std::size_t end) {
 // A text grows to at least twice its capacity, so that appending a reply
 // piece by piece copies each byte a bounded number of times.  On refusal
 // nothing changes: the piece is lost, the document and position stay.
-// Bytes are moved with memcpy: the containers copy element by element
-// through the gate's allocator.
+// Text appends with memcpy and leaves fresh room unwritten, so each byte is
+// written once per growth; its first block (256 bytes at least) is past
+// the in-record buffer, so the text always lives in a gate block.
 bool append_text(Parser& parser, std::string_view piece) noexcept {
-  Vec<char>& text = parser.text;
+  Text& text = parser.text;
   std::size_t size = text.size();
   if (piece.size() > kTextLimit - size) {
     memory_report_refusal();
     return false;
   }
-  if (size + piece.size() > text.capacity()) {
+  if (!piece.empty() && (size + piece.size() > text.capacity() || text.capacity() < 256)) {
     std::size_t doubled = std::min(kTextLimit, std::max<std::size_t>(text.capacity() * 2, 256));
-    Vec<char> grown;
+    Text grown;
     try {
       grown.reserve(std::max(size + piece.size(), doubled));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    grown.resize(size);  // fits: no allocation
-    if (size > 0) std::memcpy(grown.data(), text.data(), size);
-    text.swap(grown);  // the old block is wiped as `grown` goes
+    grown.append(text);  // fits: no allocation
+    text.swap(grown);    // the old block is wiped as `grown` goes
   }
-  text.resize(size + piece.size());  // fits: no allocation
-  if (!piece.empty()) std::memcpy(text.data() + size, piece.data(), piece.size());
+  text.append(piece);  // fits: no allocation
   return true;
 }
 
