@@ -13,8 +13,7 @@
 namespace zv {
 
 /// Owns its chunks (gate blocks, wiped on release).  Elements are plain
-/// records; references to them stay valid until truncate or clear removes
-/// them.
+/// records; references to them stay valid until clear.
 template <class T, unsigned kChunkShift = 8>
 class ChunkList {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -94,14 +93,6 @@ class ChunkList {
   void push_back(const T& value) noexcept {
     chunks_[size_ >> kChunkShift].push_back(value);  // within capacity
     ++size_;
-  }
-
-  /// Drops the elements from index `size` on; their chunks stay for reuse.
-  void truncate(std::size_t size) noexcept {
-    while (size_ > size) {
-      --size_;
-      chunks_[size_ >> kChunkShift].pop_back();
-    }
   }
 
   /// Drops every element and gives every chunk back.

@@ -136,9 +136,10 @@ int Step::run() noexcept {
   }
 }
 
-// A tag under way whose step is abandoned takes its attributes with it.
+// Only a finished step (or a cleared parser) is ever followed by a step
+// from another position: a waiting step leaves the position where it
+// began, and nothing else moves it.  So no tag under way is dropped here.
 void Step::start_over() {
-  if (building(scan_.phase)) parser_.attributes.truncate(scan_.tag.first_attribute);
   scan_.step_start = parser_.position;
   scan_.phase = Phase::kLead;
   scan_.scanned = parser_.position;
