@@ -65,8 +65,6 @@ class ChunkList {
   const T& operator[](std::size_t index) const noexcept {
     return chunks_[index >> kChunkShift][index & (kChunk - 1)];
   }
-  T& back() noexcept { return (*this)[size_ - 1]; }
-  const T& back() const noexcept { return (*this)[size_ - 1]; }
 
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size_}; }

@@ -83,8 +83,9 @@ struct ParserScan {
 };
 
 /// One parser: the text received so far and the tags read from it.  Owns
-/// everything that hangs from it; lookups hand out pointers into it that
-/// stay valid until parser_clear (parse only appends).
+/// everything that hangs from it.  Tag and attribute records stay where
+/// they are until parser_clear (parse only appends), so pointers from the
+/// lookups stay valid until then.
 struct Parser {
   /// 0 or 1 between calls of parse; see the parser for the meanings.
   int state = 0;
@@ -105,8 +106,9 @@ struct Parser {
 /// position 0.  `state` is left alone; parse treats 0 and 1 alike.
 void parser_clear(Parser& parser);
 
-/// A tag's name.  The view points into the parser's text and stays valid
-/// until parser_clear; likewise for the other texts read below.
+/// A tag's name.  The view points into the parser's text, which moves when
+/// parse grows it: it stays valid until the next parse or parser_clear.
+/// Likewise for the other texts read below.
 std::string_view tag_name(const Parser& parser, const Tag& tag);
 
 /// A tag's data, or nullopt when it has none.
@@ -115,6 +117,7 @@ std::optional<std::string_view> tag_data(const Parser& parser, const Tag& tag);
 /// The attributes of `tag` in the order written, for range-for.
 ChunkList<Attribute>::Range tag_attributes(const Parser& parser, const Tag& tag);
 
+/// An attribute's name and its value (without the quotes).
 std::string_view attribute_name(const Parser& parser, const Attribute& attribute);
 std::string_view attribute_value(const Parser& parser, const Attribute& attribute);
 
