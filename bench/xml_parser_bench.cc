@@ -57,12 +57,12 @@ void feed(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void BM_ManySmallTags(benchmark::State& state) { feed(state, many_small_tags()); }
-void BM_GiantTag(benchmark::State& state) { feed(state, giant_tag()); }
-void BM_GiantData(benchmark::State& state) { feed(state, giant_data()); }
+void BM_ParserManySmallTags(benchmark::State& state) { feed(state, many_small_tags()); }
+void BM_ParserGiantTag(benchmark::State& state) { feed(state, giant_tag()); }
+void BM_ParserGiantData(benchmark::State& state) { feed(state, giant_data()); }
 
-BENCHMARK(BM_ManySmallTags)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_GiantTag)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_GiantData)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ParserManySmallTags)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ParserGiantTag)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ParserGiantData)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

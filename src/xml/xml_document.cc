@@ -2,18 +2,50 @@
 
 namespace zv {
 
+namespace {
+
+std::string_view view(const Parser& parser, TextSpan span) {
+  return {parser.text.data() + span.at, span.length};
+}
+
+void put(std::string_view text, std::FILE* stream) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+}  // namespace
+
 void parser_clear(Parser& parser) {
-  // Swapping with empty containers gives the blocks back (the gate wipes
-  // them); clear() alone would keep the text's bytes in a live block.
-  Vec<Tag>().swap(parser.tags);
-  Vec<char>().swap(parser.text);
+  // Swapping with an empty container gives the block back (the gate wipes
+  // it); clear() alone would keep the text's bytes in a live block.
+  parser.tags.clear();
+  parser.attributes.clear();
+  Text().swap(parser.text);
   parser.position = 0;
   parser.scan = ParserScan{};
 }
 
+std::string_view tag_name(const Parser& parser, const Tag& tag) { return view(parser, tag.name); }
+
+std::optional<std::string_view> tag_data(const Parser& parser, const Tag& tag) {
+  if (tag.data.length == 0) return std::nullopt;
+  return view(parser, tag.data);
+}
+
+ChunkList<Attribute>::Range tag_attributes(const Parser& parser, const Tag& tag) {
+  return parser.attributes.range(tag.first_attribute, tag.attribute_count);
+}
+
+std::string_view attribute_name(const Parser& parser, const Attribute& attribute) {
+  return view(parser, attribute.name);
+}
+
+std::string_view attribute_value(const Parser& parser, const Attribute& attribute) {
+  return view(parser, attribute.value);
+}
+
 const Tag* parser_get_tag(const Parser& parser, std::string_view name) {
   for (const Tag& tag : parser.tags) {
-    if (tag.name && name.starts_with(*tag.name)) return &tag;
+    if (name.starts_with(tag_name(parser, tag))) return &tag;
   }
   return nullptr;
 }
@@ -22,9 +54,9 @@ bool tag_exists(const Parser& parser, std::string_view name) {
   return parser_get_tag(parser, name) != nullptr;
 }
 
-const Attribute* tag_get_attribute(const Tag& tag, std::string_view name) {
-  for (const Attribute& attribute : tag.attributes) {
-    if (name.starts_with(attribute.name)) return &attribute;
+const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::string_view name) {
+  for (const Attribute& attribute : tag_attributes(parser, tag)) {
+    if (name.starts_with(attribute_name(parser, attribute))) return &attribute;
   }
   return nullptr;
 }
@@ -32,23 +64,34 @@ const Attribute* tag_get_attribute(const Tag& tag, std::string_view name) {
 bool tag_equals(const Parser& parser, std::string_view name, std::string_view value,
                 std::optional<std::string_view> stop) {
   for (const Tag& tag : parser.tags) {
-    if (!tag.name || !tag.data) continue;
-    std::string_view tag_name = *tag.name;
-    if (stop && tag_name == *stop) return false;
-    if (tag_name.starts_with(name) && std::string_view(*tag.data) == value) return true;
+    std::optional<std::string_view> data = tag_data(parser, tag);
+    if (!data) continue;
+    std::string_view tag_name_text = tag_name(parser, tag);
+    if (stop && tag_name_text == *stop) return false;
+    if (tag_name_text.starts_with(name) && *data == value) return true;
   }
   return false;
 }
 
 void parser_display(const Parser& parser, std::FILE* stream) {
   for (const Tag& tag : parser.tags) {
-    const char* name = tag.name ? tag.name->c_str() : "";
-    std::fprintf(stream, "<%s", name);
-    for (const Attribute& attribute : tag.attributes) {
-      std::fprintf(stream, " %s='%s'", attribute.name.c_str(), attribute.value.c_str());
+    std::string_view name = tag_name(parser, tag);
+    std::fputc('<', stream);
+    put(name, stream);
+    for (const Attribute& attribute : tag_attributes(parser, tag)) {
+      std::fputc(' ', stream);
+      put(attribute_name(parser, attribute), stream);
+      std::fputs("='", stream);
+      put(attribute_value(parser, attribute), stream);
+      std::fputc('\'', stream);
     }
-    if (tag.data) {
-      std::fprintf(stream, ">%s</%s>\n", tag.data->c_str(), name);
+    if (std::optional<std::string_view> data = tag_data(parser, tag)) {
+      // The dump shows data as the zero-terminated text it stands for.
+      std::fputc('>', stream);
+      put(data->substr(0, data->find('\0')), stream);
+      std::fputs("</", stream);
+      put(name, stream);
+      std::fputs(">\n", stream);
     } else {
       std::fputs(" />\n", stream);
     }

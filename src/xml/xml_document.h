@@ -10,21 +10,40 @@
 #include <string_view>
 
 #include "cli/memory.h"
+#include "xml/chunk_list.h"
 
 namespace zv {
 
-struct Attribute {
-  Text name;
-  Text value;
+/// An index into, or a length within, the parser's text.  The text is kept
+/// below 4 GiB (its growth is refused beyond that), so 32 bits suffice and
+/// the records stay small.
+using TextIndex = std::uint32_t;
+
+/// A stretch of the parser's text.
+struct TextSpan {
+  TextIndex at = 0;
+  TextIndex length = 0;
 };
 
+/// An attribute of a tag.  Both texts are stretches of the parser's text;
+/// each ends before the first zero byte of what was written.
+struct Attribute {
+  TextSpan name;
+  TextSpan value;
+};
+
+/// A start tag.  It refers to the parser's text instead of holding copies:
+/// the parser keeps every byte until parser_clear, so the stretches stay
+/// valid as long as the tag itself.
 struct Tag {
-  /// The name as written after '<'; nullopt only when its copy failed.
-  std::optional<Text> name;
-  /// The raw text between the tag's '>' and the next '<'; nullopt when that
-  /// text is empty (or its copy failed).
-  std::optional<Text> data;
-  Vec<Attribute> attributes;
+  /// The name as written after '<', up to its first zero byte.
+  TextSpan name;
+  /// The raw text between the tag's '>' and the next '<', zero bytes
+  /// included; empty when the tag has no data.
+  TextSpan data;
+  /// The tag's attributes are Parser::attributes[first_attribute] onwards.
+  TextIndex first_attribute = 0;
+  TextIndex attribute_count = 0;
 };
 
 /// Where an unfinished parse step stopped, so that the next piece of text
@@ -54,53 +73,75 @@ struct ParserScan {
   std::size_t mark = 0;      // start of the attribute, tag end or data
   std::size_t quote_at = 0;  // opening quote of the value under way
   char open_quote = 0;       // quote open at `scanned` in kClose
-  bool attribute_failed = false;  // the attribute under way lost a copy
-  /// The start tag under way while one of its scans waits for more text
-  /// (only when mixed quotes run a value past the tag's '>'); it joins the
-  /// document once complete.  At most one element.
-  Vec<Tag> pending;
+  /// The attribute under way; room for it is made before its value is
+  /// looked for.
+  Attribute attribute;
+  /// The start tag under way.  It joins the document when its step ends;
+  /// its attributes are already in the parser's list, from first_attribute.
+  /// Room for it in the tag list is made before its name is read.
+  Tag tag;
 };
 
 /// One parser: the text received so far and the tags read from it.  Owns
-/// everything that hangs from it; lookups hand out pointers into it that
-/// stay valid until the next parse or parser_clear.
+/// everything that hangs from it.  Tag and attribute records stay where
+/// they are until parser_clear (parse only appends), so pointers from the
+/// lookups stay valid until then.
 struct Parser {
   /// 0 or 1 between calls of parse; see the parser for the meanings.
   int state = 0;
   /// The document: one record per start tag, in document order.
-  Vec<Tag> tags;
+  ChunkList<Tag> tags;
+  /// The attributes of all tags, tag by tag in document order.
+  ChunkList<Attribute> attributes;
   /// Every byte given to parse since the parser was opened or cleared.
-  Vec<char> text;
+  /// Once not empty it is a gate block of 256 bytes or more, never the
+  /// in-record buffer, so its bytes are wiped when it is released.
+  Text text;
   /// Index in text at which the next step begins; never beyond its size.
   std::size_t position = 0;
   ParserScan scan;
 };
 
-/// Empties the parser: tags and text are released (and wiped), position 0.
-/// `state` is left alone; parse treats 0 and 1 alike.
+/// Empties the parser: tags, attributes and text are released (and wiped),
+/// position 0.  `state` is left alone; parse treats 0 and 1 alike.
 void parser_clear(Parser& parser);
 
+/// A tag's name.  The view points into the parser's text, which moves when
+/// parse grows it: it stays valid until the next parse or parser_clear.
+/// Likewise for the other texts read below.
+std::string_view tag_name(const Parser& parser, const Tag& tag);
+
+/// A tag's data, or nullopt when it has none.
+std::optional<std::string_view> tag_data(const Parser& parser, const Tag& tag);
+
+/// The attributes of `tag` in the order written, for range-for.
+ChunkList<Attribute>::Range tag_attributes(const Parser& parser, const Tag& tag);
+
+/// An attribute's name and its value (without the quotes).
+std::string_view attribute_name(const Parser& parser, const Attribute& attribute);
+std::string_view attribute_value(const Parser& parser, const Attribute& attribute);
+
 /// The first tag whose whole name is a prefix of `name`, or nullptr.  A tag
-/// with an empty name matches every lookup; a tag without a name none.
+/// with an empty name matches every lookup.
 const Tag* parser_get_tag(const Parser& parser, std::string_view name);
 
 /// Whether parser_get_tag finds a tag for `name`.
 bool tag_exists(const Parser& parser, std::string_view name);
 
 /// The first attribute of `tag` whose name is a prefix of `name`, or nullptr.
-const Attribute* tag_get_attribute(const Tag& tag, std::string_view name);
+const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::string_view name);
 
 /// True when a tag whose name begins with `name` has exactly `value` as its
-/// data.  Tags without name or data are passed over; a tag (with data) named
-/// exactly `stop` ends the search with false, and is checked for that before
-/// it is checked as a match.
+/// data.  Tags without data are passed over; a tag (with data) named exactly
+/// `stop` ends the search with false, and is checked for that before it is
+/// checked as a match.
 bool tag_equals(const Parser& parser, std::string_view name, std::string_view value,
                 std::optional<std::string_view> stop);
 
 /// Diagnostic dump of the document to `stream`, one line per tag:
 /// <name name='value'...>data</name> for a tag with data, otherwise
-/// <name name='value'... />.  Nothing is escaped; texts end at a zero byte
-/// and a tag whose name was lost shows an empty name.
+/// <name name='value'... />.  Nothing is escaped; data shows up to its
+/// first zero byte.
 void parser_display(const Parser& parser, std::FILE* stream);
 
 }  // namespace zv

@@ -8,10 +8,17 @@
 namespace zv {
 namespace {
 
-bool attributes_equal(const Vec<Attribute>& first, const Vec<Attribute>& second) {
-  if (first.size() != second.size()) return false;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (first[i].name != second[i].name || first[i].value != second[i].value) return false;
+bool attributes_equal(const Parser& first, const Tag& a, const Parser& second, const Tag& b) {
+  auto first_list = tag_attributes(first, a);
+  auto second_list = tag_attributes(second, b);
+  if (first_list.size() != second_list.size()) return false;
+  auto other = second_list.begin();
+  for (const Attribute& attribute : first_list) {
+    if (attribute_name(first, attribute) != attribute_name(second, *other) ||
+        attribute_value(first, attribute) != attribute_value(second, *other)) {
+      return false;
+    }
+    ++other;
   }
   return true;
 }
@@ -52,6 +59,26 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
+bool inside(const Parser& parser, TextSpan span) {
+  return span.at <= parser.text.size() && span.length <= parser.text.size() - span.at;
+}
+
+// Every record refers to bytes the parser holds, and each tag's attributes
+// are in the list.
+bool records_inside(const Parser& parser) {
+  for (const Tag& tag : parser.tags) {
+    if (!inside(parser, tag.name) || !inside(parser, tag.data)) return false;
+    if (tag.first_attribute > parser.attributes.size() ||
+        tag.attribute_count > parser.attributes.size() - tag.first_attribute) {
+      return false;
+    }
+  }
+  for (const Attribute& attribute : parser.attributes) {
+    if (!inside(parser, attribute.name) || !inside(parser, attribute.value)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool parser_documents_equal(const Parser& first, const Parser& second) {
@@ -59,8 +86,10 @@ bool parser_documents_equal(const Parser& first, const Parser& second) {
   for (std::size_t i = 0; i < first.tags.size(); ++i) {
     const Tag& a = first.tags[i];
     const Tag& b = second.tags[i];
-    if (a.name != b.name || a.data != b.data) return false;
-    if (!attributes_equal(a.attributes, b.attributes)) return false;
+    if (tag_name(first, a) != tag_name(second, b) || tag_data(first, a) != tag_data(second, b)) {
+      return false;
+    }
+    if (!attributes_equal(first, a, second, b)) return false;
   }
   return true;
 }
@@ -72,6 +101,7 @@ int parser_fuzz_one(const std::uint8_t* data, std::size_t size) {
     Parser whole;
     parse(whole, text);
     check(whole.position <= whole.text.size());
+    check(records_inside(whole));
 
     Parser bytes;
     parse_cut(bytes, text, nullptr);
@@ -80,6 +110,7 @@ int parser_fuzz_one(const std::uint8_t* data, std::size_t size) {
     Parser pieces;
     PieceSizes sizes{seed_of(text)};
     parse_cut(pieces, text, &sizes);
+    check(records_inside(pieces));
     check(parser_documents_equal(whole, pieces));
 
     parser_clear(whole);

@@ -16,7 +16,8 @@ bool parser_documents_equal(const Parser& first, const Parser& second);
 
 /// Parses `data` whole, one byte at a time, and in pieces whose sizes are
 /// drawn from the bytes themselves, and aborts the process when the
-/// documents differ or a parser leaves a block behind after parser_clear.
+/// documents differ, a record refers to bytes beyond the parser's text, or
+/// a parser leaves a block behind after parser_clear.
 /// Returns 0.  The bytes are only read.
 int parser_fuzz_one(const std::uint8_t* data, std::size_t size);
 

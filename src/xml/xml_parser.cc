@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace zv {
@@ -12,39 +13,44 @@ using Phase = ParserScan::Phase;
 constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
 
-// Names, attribute names and values are kept as zero-terminated texts, so a
-// zero byte inside one of them ends it there.  Data keeps every byte.
-std::string_view up_to_nul(const char* begin, std::size_t length) {
-  const void* nul = std::memchr(begin, '\0', length);
-  return {begin, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - begin) : length};
+// The text never reaches this size, so every index and length in it fits
+// the records' TextIndex.
+constexpr std::size_t kTextLimit = std::numeric_limits<TextIndex>::max();
+
+// Names, attribute names and values are zero-terminated texts in the
+// document model, so a zero byte inside one of them ends it there; the
+// length is cut once, when the record is made.  Data keeps every byte.
+TextSpan span_up_to_nul(const char* text, std::size_t begin, std::size_t end) {
+  const void* nul = std::memchr(text + begin, '\0', end - begin);
+  std::size_t stop = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : end;
+  return {static_cast<TextIndex>(begin), static_cast<TextIndex>(stop - begin)};
 }
 
 // A text grows to at least twice its capacity, so that appending a reply
 // piece by piece copies each byte a bounded number of times.  On refusal
 // nothing changes: the piece is lost, the document and position stay.
-// Bytes are moved with memcpy: the containers copy element by element
-// through the gate's allocator.
+// Text appends with memcpy and leaves fresh room unwritten, so each byte is
+// written once per growth; its first block (256 bytes at least) is past
+// the in-record buffer, so the text always lives in a gate block.
 bool append_text(Parser& parser, std::string_view piece) noexcept {
-  Vec<char>& text = parser.text;
+  Text& text = parser.text;
   std::size_t size = text.size();
-  if (piece.size() > text.max_size() - size) {
+  if (piece.size() > kTextLimit - size) {
     memory_report_refusal();
     return false;
   }
-  if (size + piece.size() > text.capacity()) {
-    std::size_t doubled = std::min(text.max_size(), std::max<std::size_t>(text.capacity() * 2, 256));
-    Vec<char> grown;
+  if (!piece.empty() && (size + piece.size() > text.capacity() || text.capacity() < 256)) {
+    std::size_t doubled = std::min(kTextLimit, std::max<std::size_t>(text.capacity() * 2, 256));
+    Text grown;
     try {
       grown.reserve(std::max(size + piece.size(), doubled));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    grown.resize(size);  // fits: no allocation
-    if (size > 0) std::memcpy(grown.data(), text.data(), size);
-    text.swap(grown);  // the old block is wiped as `grown` goes
+    grown.append(text);  // fits: no allocation
+    text.swap(grown);    // the old block is wiped as `grown` goes
   }
-  text.resize(size + piece.size());  // fits: no allocation
-  if (!piece.empty()) std::memcpy(text.data() + size, piece.data(), piece.size());
+  text.append(piece);  // fits: no allocation
   return true;
 }
 
@@ -68,8 +74,6 @@ class Step {
  private:
   static bool building(Phase phase) { return phase >= Phase::kAttrLead; }
 
-  Tag& tag() { return parser_.tags.back(); }
-
   template <class Stop>
   std::size_t find(std::size_t from, Stop stop) const {
     while (from < size_ && !stop(text_[from])) ++from;
@@ -85,7 +89,6 @@ class Step {
   }
 
   void start_over();
-  bool resume_tag() noexcept;
   int wait(std::size_t position) noexcept;
   int finish(int result, std::size_t position);
 
@@ -113,9 +116,7 @@ constexpr int kGoOn = 0;
 
 int Step::run() noexcept {
   parser_.state = 0;
-  if (scan_.step_start != parser_.position || (building(scan_.phase) && !resume_tag())) {
-    start_over();
-  }
+  if (scan_.step_start != parser_.position) start_over();
   for (;;) {
     int result = kGoOn;
     switch (scan_.phase) {
@@ -135,51 +136,33 @@ int Step::run() noexcept {
   }
 }
 
+// Only a finished step (or a cleared parser) is ever followed by a step
+// from another position: a waiting step leaves the position where it
+// began, and nothing else moves it.  So no tag under way is dropped here.
 void Step::start_over() {
-  scan_.pending.clear();
   scan_.step_start = parser_.position;
   scan_.phase = Phase::kLead;
   scan_.scanned = parser_.position;
   scan_.open_quote = 0;
-  scan_.attribute_failed = false;
-}
-
-// The tag under way left the document while its step waited; it is the last
-// record again.  `tags` kept the capacity it had when the tag left, so this
-// does not allocate in practice.
-bool Step::resume_tag() noexcept {
-  if (scan_.pending.empty()) return false;
-  try {
-    parser_.tags.push_back(std::move(scan_.pending.back()));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  scan_.pending.pop_back();
-  return true;
 }
 
 // No progress: more text is needed (or, for a lead that met anything but
-// '<', never helps: the parser is stalled there).  The scan stays cached.
+// '<', never helps: the parser is stalled there).  The scan stays cached,
+// with the tag under way if there is one: it is not in the document yet.
 int Step::wait(std::size_t position) noexcept {
-  if (building(scan_.phase)) {
-    try {
-      scan_.pending.push_back(std::move(tag()));
-    } catch (const std::bad_alloc&) {
-      // Without a place to keep the tag the step simply starts over later.
-      scan_.step_start = SIZE_MAX;
-    }
-    parser_.tags.pop_back();
-  }
   parser_.position = position;
-  if (scan_.step_start != SIZE_MAX) scan_.step_start = position;
+  scan_.step_start = position;
   parser_.state = 0;
   return kParseDone;
 }
 
+// A tag under way joins the document here, in the room made for it.
 int Step::finish(int result, std::size_t position) {
+  if (building(scan_.phase)) parser_.tags.push_back(scan_.tag);
   parser_.position = position;
   parser_.state = 1;
   scan_.step_start = SIZE_MAX;
+  scan_.phase = Phase::kLead;
   return result;
 }
 
@@ -250,16 +233,15 @@ int Step::close() {
 }
 
 // The tag's data runs up to the next '<', so a start tag is read only once
-// that '<' is here.  Then the tag is recorded and its name read; the name
-// ends at the first '>' or white space, which the closing '>' bounds.
+// that '<' is here.  Then room is made for its record and its name read;
+// the name ends at the first '>' or white space, which the closing '>'
+// bounds.
 int Step::next() {
   std::size_t next_lt = find_char(scan_.scanned, '<');
   scan_.scanned = next_lt;
   if (next_lt == size_) return wait(scan_.step_start);
   scan_.next_lt = next_lt;
-  try {
-    parser_.tags.emplace_back();
-  } catch (const std::bad_alloc&) {
+  if (!parser_.tags.reserve_one()) {
     // The tag is lost; reading resumes at the '<' after it with the next
     // piece (state 0 ends this call).
     finish(kParseNoMemory, next_lt);
@@ -268,11 +250,9 @@ int Step::next() {
   }
   std::size_t start = scan_.lt + 1;
   std::size_t end = find(start, [](char c) { return c == '>' || is_space(c); });
-  try {
-    tag().name.emplace(up_to_nul(text_ + start, end - start));
-  } catch (const std::bad_alloc&) {
-    return finish(kParseNoMemory, next_lt);  // the tag stays, without a name
-  }
+  scan_.tag = Tag{};
+  scan_.tag.name = span_up_to_nul(text_, start, end);
+  scan_.tag.first_attribute = static_cast<TextIndex>(parser_.attributes.size());
   scan_.phase = Phase::kAttrLead;
   scan_.scanned = end;
   return kGoOn;
@@ -295,17 +275,11 @@ int Step::attribute_name() {
   scan_.scanned = end;
   if (end == size_) return wait(scan_.step_start);
   if (text_[end] == '>') return finish(kParseIncomplete, scan_.mark);
-  try {
-    tag().attributes.emplace_back();
-  } catch (const std::bad_alloc&) {
-    return finish(kParseNoMemory, scan_.mark);
-  }
-  scan_.attribute_failed = false;
-  try {
-    tag().attributes.back().name.assign(up_to_nul(text_ + scan_.mark, end - scan_.mark));
-  } catch (const std::bad_alloc&) {
-    scan_.attribute_failed = true;  // the rest of the attribute is still read
-  }
+  // The tag keeps the attributes before this one and the parser stalls on
+  // its name.
+  if (!parser_.attributes.reserve_one()) return finish(kParseNoMemory, scan_.mark);
+  scan_.attribute = Attribute{};
+  scan_.attribute.name = span_up_to_nul(text_, scan_.mark, end);
   scan_.phase = Phase::kAttrQuote;
   return kGoOn;
 }
@@ -316,10 +290,7 @@ int Step::attribute_quote() {
   std::size_t at = find(scan_.scanned, [](char c) { return is_quote(c) || c == '>'; });
   scan_.scanned = at;
   if (at == size_) return wait(scan_.step_start);
-  if (text_[at] == '>') {
-    tag().attributes.pop_back();
-    return finish(kParseIncomplete, scan_.mark);
-  }
+  if (text_[at] == '>') return finish(kParseIncomplete, scan_.mark);
   scan_.quote_at = at;
   scan_.phase = Phase::kAttrValue;
   scan_.scanned = at + 1;
@@ -339,18 +310,9 @@ int Step::attribute_value() {
   }
   scan_.scanned = at;
   if (at == size_) return wait(scan_.step_start);
-  if (!scan_.attribute_failed) {
-    std::size_t start = scan_.quote_at + 1;
-    try {
-      tag().attributes.back().value.assign(up_to_nul(text_ + start, at - start));
-    } catch (const std::bad_alloc&) {
-      scan_.attribute_failed = true;
-    }
-  }
-  if (scan_.attribute_failed) {
-    tag().attributes.pop_back();
-    return finish(kParseNoMemory, at + 1);
-  }
+  scan_.attribute.value = span_up_to_nul(text_, scan_.quote_at + 1, at);
+  parser_.attributes.push_back(scan_.attribute);  // into the room made for it
+  ++scan_.tag.attribute_count;
   parser_.state = 2;
   scan_.phase = Phase::kAttrLead;
   scan_.scanned = at + 1;
@@ -382,12 +344,7 @@ int Step::data() {
   scan_.scanned = end;
   if (end == size_) return wait(scan_.step_start);
   std::size_t start = scan_.mark;
-  if (end == start) return finish(kParseDone, end);
-  try {
-    tag().data.emplace(text_ + start, end - start);
-  } catch (const std::bad_alloc&) {
-    return finish(kParseIncomplete, start);
-  }
+  scan_.tag.data = {static_cast<TextIndex>(start), static_cast<TextIndex>(end - start)};
   return finish(kParseDone, end);
 }
 

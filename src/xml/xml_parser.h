@@ -11,7 +11,7 @@ namespace zv {
 enum ParseResult : int {
   kParseDone = 1,        // done without failure (possibly nothing readable yet)
   kParseNoMemory = 2,    // an allocation failed
-  kParseIncomplete = 3,  // attribute without quoted value, or data block refused
+  kParseIncomplete = 3,  // an attribute without a quoted value before '>'
 };
 
 /// Appends `piece` to the parser's text and reads every complete tag.  A
@@ -20,12 +20,15 @@ enum ParseResult : int {
 /// the next '<' have arrived.  A comment ("<!--" up to its first '>') leaves
 /// no record, wherever it stands.
 ///
-/// Returns kParseNoMemory when the text cannot grow (the piece is lost and
-/// nothing else changes) or when a tag record cannot be made (that tag is
-/// lost and reading resumes with the next piece); otherwise kParseDone.  A
-/// tag that loses a copy or meets an attribute without a quoted value stays
-/// recorded without it and does not end the call.  Shortages have been
-/// reported by the memory gate.  Never throws.
+/// Tags and attributes refer to the text rather than copying it, so the
+/// only allocations are the growth of the text (refused beyond 4 GiB) and
+/// of the tag and attribute lists.  Returns kParseNoMemory when the text
+/// cannot grow (the piece is lost and nothing else changes) or when a tag
+/// record cannot be made (that tag is lost and reading resumes with the
+/// next piece); otherwise kParseDone.  A tag that cannot get room for an
+/// attribute, or meets an attribute without a quoted value, stays recorded
+/// with the attributes before it and the parser stalls there; the call goes
+/// on.  Shortages have been reported by the memory gate.  Never throws.
 int parse(Parser& parser, std::string_view piece) noexcept;
 
 }  // namespace zv
