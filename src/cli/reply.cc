@@ -67,13 +67,14 @@ bool is_agent(const Parser& parser, std::string_view subclass) {
          tag_equals(parser, "subclass", subclass, "data");
 }
 
-void ReplyHandler::header(std::string_view bytes) {
+void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> body_length) {
   has_header_ = true;
   header_.assign(bytes);
   body_start_ = session_.xml_parser.text.size();
   if (header_settles_code(header_) &&
       http_get_response_code(std::string_view(header_.c_str())) == kStatusOk) {
     status_ = Status::kOk;
+    if (body_length) parser_reserve(session_.xml_parser, static_cast<std::size_t>(*body_length));
   }
 }
 

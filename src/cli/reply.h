@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "cli/memory.h"
@@ -29,8 +30,9 @@ class ReplyHandler {
  public:
   ReplyHandler(Session& session, std::FILE* stream) : session_(session), stream_(stream) {}
 
-  /// The reply's header, everything up to and including the empty line.
-  void header(std::string_view bytes);
+  /// The reply's header, everything up to and including the empty line, and
+  /// the body length it announces, if any.
+  void header(std::string_view bytes, std::optional<std::uint64_t> body_length = std::nullopt);
   /// The next piece of the body.
   void body(std::string_view piece);
   /// The reply is complete: judge, decide and write.

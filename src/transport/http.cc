@@ -82,7 +82,7 @@ class ReplyReader {
       header_.append(bytes.substr(0, end));
       if (!header_done_) return true;
       remaining_ = content_length(header_);
-      handler_.header(header_);
+      handler_.header(header_, remaining_);
       bytes.remove_prefix(end);
     }
     if (remaining_) {

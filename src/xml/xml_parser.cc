@@ -54,6 +54,24 @@ bool append_text(Parser& parser, std::string_view piece) noexcept {
   return true;
 }
 
+}  // namespace
+
+void parser_reserve(Parser& parser, std::size_t expected) noexcept {
+  Text& text = parser.text;
+  std::size_t wanted = text.size() + std::min(expected, kParserReserveLimit);
+  if (wanted <= text.capacity() || wanted > kTextLimit) return;
+  try {
+    Text grown;
+    grown.reserve(std::max<std::size_t>(wanted, 256));
+    grown.append(text);
+    text.swap(grown);
+  } catch (const std::bad_alloc&) {
+    // Reported by the gate; the text grows piece by piece instead.
+  }
+}
+
+namespace {
+
 // One step of the parser: an end tag, a comment, or a start tag with its
 // name, attributes and data; or nothing, when the text so far holds no
 // complete markup at the position.

@@ -29,6 +29,15 @@ enum ParseResult : int {
 /// attribute, or meets an attribute without a quoted value, stays recorded
 /// with the attributes before it and the parser stalls there; the call goes
 /// on.  Shortages have been reported by the memory gate.  Never throws.
+/// Makes room for `expected` more bytes of text in one block, so that a
+/// text whose length is announced (a reply's Content-Length) arrives without
+/// the copies of repeated growth.  At most kParserReserveLimit bytes are
+/// set aside, so a false announcement costs little.  Never throws; a refusal
+/// has been reported by the gate and leaves the parser as it was.
+void parser_reserve(Parser& parser, std::size_t expected) noexcept;
+
+inline constexpr std::size_t kParserReserveLimit = std::size_t{64} << 20;
+
 int parse(Parser& parser, std::string_view piece) noexcept;
 
 }  // namespace zv
