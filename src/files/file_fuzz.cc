@@ -1,0 +1,140 @@
+#include "files/file_fuzz.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "cli/memory.h"
+#include "files/file.h"
+
+namespace zv {
+namespace {
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+bool is_white_space(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// One line as the reader's contract describes it: `raw` is every byte stored
+// for it, NUL bytes included; callers see `raw` up to its first NUL.
+struct Expected {
+  int result;
+  bool has_line;
+  std::string_view raw;
+  std::string_view text() const { return raw.substr(0, raw.find('\0')); }
+};
+
+// The reference: written straight from the contract, sharing no code with
+// the reader, and looking at the whole input at once instead of a stream.
+class Splitter {
+ public:
+  explicit Splitter(std::string_view bytes) : bytes_(bytes) {}
+
+  Expected next() {
+    while (at_ < bytes_.size() && is_white_space(static_cast<unsigned char>(bytes_[at_]))) ++at_;
+    if (at_ == bytes_.size()) return {EOF, false, {}};
+    std::size_t begin = at_;
+    while (at_ < bytes_.size() && bytes_[at_] != '\r' && bytes_[at_] != '\n') ++at_;
+    std::string_view raw = bytes_.substr(begin, at_ - begin);
+    if (at_ == bytes_.size()) return {EOF, true, raw};
+    if (bytes_[at_++] == '\n') return {'\n', true, raw};
+    // A CR: the character after it is looked at, and left for the next line
+    // unless it is the LF of a CR LF.
+    if (at_ == bytes_.size()) return {EOF, true, raw};
+    unsigned char after = static_cast<unsigned char>(bytes_[at_]);
+    if (after == '\n') {
+      ++at_;
+      return {'\n', true, raw};
+    }
+    return {after, true, raw};
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+};
+
+// fmemopen wants a writable buffer, but a stream opened for reading only
+// copies out of it; an empty input still needs some address.
+std::FILE* open_bytes(const std::uint8_t* data, std::size_t size) {
+  static char empty[1];
+  void* buffer = size == 0 ? static_cast<void*>(empty) : const_cast<std::uint8_t*>(data);
+  std::FILE* stream = fmemopen(buffer, size, "r");
+  check(stream != nullptr);
+  return stream;
+}
+
+struct StreamCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+void check_line(File& file, const Expected& expected) {
+  check(file.has_line == expected.has_line);
+  check(file.line() == (expected.has_line ? expected.text() : std::string_view()));
+  if (!expected.has_line) return;
+  // Every byte of the line is stored, NUL bytes too, and the text ends in a NUL.
+  check(file.line_length == expected.raw.size());
+  check(file.buffer.size() > file.line_length);
+  check(std::memcmp(file.buffer.data(), expected.raw.data(), file.line_length) == 0);
+  check(file.buffer[file.line_length] == '\0');
+  check(std::strlen(file.line_data()) == expected.text().size());
+}
+
+// Bounded by the input: every read that yields a line consumes at least one
+// byte, and the first read that yields none ends the loop.
+void read_lines(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  std::unique_ptr<std::FILE, StreamCloser> stream(open_bytes(data, size));
+  std::optional<File> file = file_open(nullptr, "r", stream.get());
+  check(file.has_value());
+  Splitter reference(bytes);
+  for (std::size_t read = 0; read <= size + 1; ++read) {
+    Expected expected = reference.next();
+    int result = file_read_line(*file);
+    check(result == expected.result);
+    check_line(*file, expected);
+    if (!expected.has_line) {
+      // The end stays the end.
+      check(file_read_line(*file) == EOF && !file->has_line);
+      return;
+    }
+  }
+  check(false);
+}
+
+// What loops over read_file see: a line ends the loop only when it comes
+// with the end of the input and string functions see no text in it.
+void read_file_lines(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  std::unique_ptr<std::FILE, StreamCloser> stream(open_bytes(data, size));
+  std::optional<File> file = file_open(nullptr, "r", stream.get());
+  check(file.has_value());
+  Splitter reference(bytes);
+  for (std::size_t read = 0; read <= size + 1; ++read) {
+    Expected expected = reference.next();
+    bool available = expected.result != EOF || (expected.has_line && !expected.text().empty());
+    check(read_file(*file) == available);
+    if (!available) return;
+    check(file->line() == expected.text());
+  }
+  check(false);
+}
+
+}  // namespace
+
+int file_fuzz_one(const std::uint8_t* data, std::size_t size) {
+  std::size_t before = memory_allocated;
+  read_lines(data, size);
+  check(memory_allocated == before);
+  read_file_lines(data, size);
+  check(memory_allocated == before);
+  return 0;
+}
+
+}  // namespace zv
