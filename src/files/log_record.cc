@@ -48,10 +48,12 @@ Text marked(char kind, std::string_view record) {
 
 }  // namespace
 
+bool log_message_is_plain(std::string_view message) {
+  return !message.empty() && message.front() == '<' && !holds_line_break(message);
+}
+
 Text log_message_record(std::string_view message) {
-  if (!message.empty() && message.front() == '<' && !holds_line_break(message)) {
-    return Text(message);
-  }
+  if (log_message_is_plain(message)) return Text(message);
   return marked(kLogMarkMessage, message);
 }
 

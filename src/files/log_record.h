@@ -32,6 +32,9 @@ inline constexpr char kLogMark = '\x1e';
 inline constexpr char kLogMarkMessage = 'M';
 inline constexpr char kLogMarkMapData = 'D';
 
+/// True when a message is logged as it stands (plain form).
+bool log_message_is_plain(std::string_view message);
+
 /// The log line (without LF) for a message that could not be delivered.
 /// Throws memory_exhausted.
 Text log_message_record(std::string_view message);

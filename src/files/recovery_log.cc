@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,17 +43,28 @@ int open_log(const char* path) {
   return fd;
 }
 
-// Append mode puts each write at the end of the file; a remainder after a
-// short write (a full disk, a signal) still lands behind what went before.
-bool write_all(int fd, std::string_view record) {
-  while (!record.empty()) {
-    ssize_t written = ::write(fd, record.data(), record.size());
+// One writev puts the line and its LF at the end of the file in a single
+// append, so that clients appending at once never interleave their records.
+// A remainder after a short write (a full disk, a signal) still lands behind
+// what went before, and the record still ends with its LF.
+bool write_record(int fd, std::string_view line) {
+  static char line_end = '\n';
+  std::size_t done = 0;
+  std::size_t total = line.size() + 1;
+  while (done < total) {
+    iovec parts[2];
+    int count = 0;
+    if (done < line.size()) {
+      parts[count++] = {const_cast<char*>(line.data() + done), line.size() - done};
+    }
+    parts[count++] = {&line_end, 1};
+    ssize_t written = ::writev(fd, parts, count);
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (written == 0) return false;
-    record.remove_prefix(static_cast<std::size_t>(written));
+    done += static_cast<std::size_t>(written);
   }
   return true;
 }
@@ -105,18 +117,10 @@ int log_open_file() {
 }
 
 bool log_write(std::string_view line) {
-  Text record;
-  try {
-    record.reserve(line.size() + 1);
-    record.append(line).push_back('\n');
-  } catch (const memory_exhausted&) {
-    return false;
-  }
   int fd = log_open_file();
-  bool written = fd >= 0 && write_all(fd, record);
+  bool written = fd >= 0 && write_record(fd, line);
   bool synced = written && sync(fd);
   if (fd >= 0) ::close(fd);
-  wipe(record);
   return synced;
 }
 
@@ -132,9 +136,14 @@ void log_error(const Arguments& arguments) {
       log_write(line);
       wipe(line);
     } else if (arguments.message != nullptr) {
-      Text line = log_message_record(arguments.message);
-      log_write(line);
-      wipe(line);
+      std::string_view message = arguments.message;
+      if (log_message_is_plain(message)) {
+        log_write(message);  // as it stands: no copy of a large message
+      } else {
+        Text line = log_message_record(message);
+        log_write(line);
+        wipe(line);
+      }
     }
   } catch (const memory_exhausted&) {
     set_exit_code(kExitMemory);

@@ -32,10 +32,10 @@ Text log_map_data_line(const char* transaction_id, Words items, std::size_t firs
 int log_open_file();
 
 /// Appends `line` and an LF as one record, made durable (fsync) before the
-/// file is closed.  The record goes out in one write so that clients
-/// appending at the same time never interleave their lines.  Returns whether
-/// the whole record was written and synced; failures are not reported (an
-/// exhausted heap has been reported by the gate).
+/// file is closed.  The record goes out in one write (no copy of the line)
+/// so that clients appending at the same time never interleave their lines.
+/// Returns whether the whole record was written and synced; failures are not
+/// reported.
 bool log_write(std::string_view line);
 
 /// Logs the submission that `arguments` describes: the data-map record

@@ -28,7 +28,7 @@ namespace {
 // only reached by a peer that misbehaves.
 constexpr auto kRequestTime = std::chrono::milliseconds(10000);
 constexpr auto kTrailerWait = std::chrono::milliseconds(50);
-constexpr std::size_t kRequestLimit = std::size_t{64} << 20;
+constexpr std::size_t kRequestLimit = std::size_t{512} << 20;
 // How long a closed reply waits for the peer to close its side.
 constexpr auto kDrainTime = std::chrono::milliseconds(1000);
 
