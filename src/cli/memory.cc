@@ -1,5 +1,7 @@
 #include "cli/memory.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +17,33 @@ namespace {
 // max_align_t so that the caller's part keeps the allocator's alignment.
 constexpr std::size_t kHeader = alignof(std::max_align_t);
 static_assert(kHeader >= sizeof(std::size_t));
+
+// Blocks this large come straight from the system and go straight back to
+// it, so that a growing text (a reply, a long line) leaves no copies of its
+// bytes in the heap.  They are wiped all the same before they go.
+constexpr std::size_t kMappedBlock = std::size_t{1} << 20;
+
+constexpr std::size_t kHugeBlock = std::size_t{4} << 20;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer every block stays on its heap, where overruns of
+// large buffers are caught too.
+bool is_mapped(std::size_t) { return false; }
+#else
+bool is_mapped(std::size_t total) { return total >= kMappedBlock; }
+#endif
+
+void* obtain(std::size_t total) {
+  if (!is_mapped(total)) return std::malloc(total);
+  void* raw = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  // Large pages where the system offers them: a many-megabyte text then
+  // costs a few page faults instead of one per 4 KiB.
+  if (total >= kHugeBlock) ::madvise(raw, total, MADV_HUGEPAGE);
+#endif
+  return raw;
+}
 
 long fail_countdown = -1;
 
@@ -32,7 +61,7 @@ void memory_report_refusal() {
 void* memory_open(std::size_t size) {
   bool refuse = size > SIZE_MAX - kHeader - 1;
   if (fail_countdown >= 0 && fail_countdown-- == 0) refuse = true;
-  void* raw = refuse ? nullptr : std::malloc(kHeader + size + 1);
+  void* raw = refuse ? nullptr : obtain(kHeader + size + 1);
   if (raw == nullptr) {
     memory_report_refusal();
     return nullptr;
@@ -50,7 +79,11 @@ void memory_close(void* block) {
   std::memcpy(&length, raw, sizeof length);
   memory_wipe(block, length);
   memory_allocated -= length;
-  std::free(raw);
+  if (is_mapped(kHeader + length)) {
+    ::munmap(raw, kHeader + length);
+  } else {
+    std::free(raw);
+  }
 }
 
 void memory_wipe(void* block, std::size_t n) {
