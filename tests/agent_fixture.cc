@@ -99,12 +99,12 @@ ClientFixture::ClientFixture() {
   if (dir_.path().empty()) throw std::runtime_error("no temporary directory");
 }
 
-RunResult ClientFixture::run(const std::vector<std::string>& args, const std::string& input) const {
+RunResult ClientFixture::run(const std::vector<std::string>& args,
+                             const std::vector<std::pair<std::string, std::string>>& env) const {
   RunOptions options;
   options.cwd = dir();
   options.argv0 = dir() + "/ZVClient";
-  if (!input.empty()) options.input = input;
-  options.timeout = std::chrono::milliseconds(30000);
+  options.env = env;
   return run_program(ZV_CLIENT_PATH, args, options);
 }
 
@@ -144,6 +144,35 @@ bool matches_request(const std::string& request, const std::string& expected) {
   std::string normal = std::regex_replace(request, kDate, "Date: <ctime>\n",
                                           std::regex_constants::format_first_only);
   return normal == expected;
+}
+
+std::string form_request(int port, const std::string& form) {
+  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\n"
+         "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\nHost: localhost:" +
+         std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
+         std::to_string(form.size()) + "\n\n" + form + "\n";
+}
+
+std::string url_encode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-') {
+      out.push_back(static_cast<char>(c));
+    } else if (c == ' ') {
+      out.push_back('+');
+    } else {
+      out += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return out;
+}
+
+std::string transaction_document(const std::string& method, const std::string& subclass,
+                                 const std::string& data) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header><method>" + method +
+         "</method><subclass>" + subclass + "</subclass></header><data>" + data +
+         "</data></transaction>";
 }
 
 }  // namespace zv::test

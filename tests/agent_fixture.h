@@ -40,8 +40,10 @@ class ClientFixture {
  public:
   ClientFixture();
   const std::string& dir() const { return dir_.path(); }
-  /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient.
-  RunResult run(const std::vector<std::string>& args, const std::string& input = "") const;
+  /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient, with
+  /// `env` added to its environment.
+  RunResult run(const std::vector<std::string>& args,
+                const std::vector<std::pair<std::string, std::string>>& env = {}) const;
   /// Writes etc/.runtime.xml naming `port`.
   void configure_port(int port) const;
   /// The contents of a file below dir(); empty if it does not exist.
@@ -59,5 +61,17 @@ int unused_port();
 /// True when `request` matches `expected` with its "Date: " line replaced by
 /// the marker line "Date: <ctime>\n", checking the ctime form.
 bool matches_request(const std::string& request, const std::string& expected);
+
+/// The POST to /agent that carries `form`, as the client writes it, with the
+/// "Date: <ctime>" marker line that matches_request expects.
+std::string form_request(int port, const std::string& form);
+
+/// The form encoding, spelled out independently of the client's: letters,
+/// digits and '-' stay, a blank is '+', every other byte is %XX.
+std::string url_encode(const std::string& text);
+
+/// A ZVXML transaction as the mapping-file builder writes it.
+std::string transaction_document(const std::string& method, const std::string& subclass,
+                                 const std::string& data);
 
 }  // namespace zv::test
