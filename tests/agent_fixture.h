@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,9 @@ class StandInAgent {
   std::string request(int n) const;
   /// Number of requests recorded so far.
   int request_count() const;
-  void stop();
 
  private:
+  void stop();
   std::string dir_;
   pid_t pid_ = -1;
   int port_ = -1;
@@ -38,7 +39,6 @@ class StandInAgent {
 /// A temporary working directory with the client's configuration beside it.
 class ClientFixture {
  public:
-  ClientFixture();
   const std::string& dir() const { return dir_.path(); }
   /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient, with
   /// `env` added to its environment.
@@ -55,8 +55,23 @@ class ClientFixture {
   TempDir dir_;
 };
 
+/// The contents of the file at `path`; empty if it cannot be read.
+std::string file_contents(const std::string& path);
+
+/// A socket bound to 127.0.0.1 on a port the system chose (set in `port`),
+/// listening when asked.  The caller closes it.
+int loopback_socket(int& port, bool listening);
+
 /// A loopback port on which nothing listens (bound, then released).
 int unused_port();
+
+/// Makes a fresh temporary directory the working directory while it lives.
+struct ScopedWorkDir {
+  TempDir dir;
+  std::filesystem::path previous = std::filesystem::current_path();
+  ScopedWorkDir() { std::filesystem::current_path(dir.path()); }
+  ~ScopedWorkDir() { std::filesystem::current_path(previous); }
+};
 
 /// True when `request` matches `expected` with its "Date: " line replaced by
 /// the marker line "Date: <ctime>\n", checking the ctime form.

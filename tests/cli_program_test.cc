@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "program_runner.h"
+#include "agent_fixture.h"
 
 namespace zv::test {
 namespace {
@@ -81,12 +81,6 @@ Assistance Options:
 
 )";
 
-constexpr const char* kInvalid = "ERROR  Invalid/Unsupported command line argument.\n";
-constexpr const char* kOnlyOne =
-    "ERROR  Only one of the following can be used:\n"
-    "  --get-response, --get-status, --submit-file, --map-data, --map-data-file,\n"
-    "  --recover-file, or an ZVXML/Classic message.\n";
-
 // Runs without any configuration beside the program: none of these needs
 // one, and none leaves a file behind.
 TEST(CliProgram, HelpVersionAndRejectedLines) {
@@ -98,28 +92,28 @@ TEST(CliProgram, HelpVersionAndRejectedLines) {
       {{"--help"}, 0, kHelpText, ""},
       {{}, 20, kHelpText, ""},
       {{"--get-response"}, 0, kHelpText, ""},
-      {{"--bogus"}, 20, "", kInvalid},
-      {{"--"}, 20, "", kInvalid},
-      {{"--get-status", "--recover-file", "ZVClient.log"}, 20, "", kOnlyOne},
+      {{"--bogus"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
+      {{"--"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
+      {{"--get-status", "--recover-file", "ZVClient.log"}, 20, "",
+       "ERROR  Only one of the following can be used:\n  --get-response, --get-status, --submit-file, --map-data, "
+       "--map-data-file,\n  --recover-file, or an ZVXML/Classic message.\n"},
       {{"--recover-file"}, 20, "", "ERROR  Recovery file could not be opened.\n"},
   };
-  TempDir dir;
-  RunOptions options;
-  options.cwd = dir.path();
-  options.argv0 = dir.path() + "/ZVClient";
+  ClientFixture client;
   for (const auto& c : cases) {
-    RunResult result = run_program(ZV_CLIENT_PATH, c.args, options);
-    EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.args);
-    EXPECT_EQ(result.out, c.out) << testing::PrintToString(c.args);
-    EXPECT_EQ(result.err, c.err) << testing::PrintToString(c.args);
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    RunResult result = client.run(c.args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
   }
   // The version line, then the maker's two notice lines.
-  RunResult version = run_program(ZV_CLIENT_PATH, {"--version"}, options);
+  RunResult version = client.run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(version.out.starts_with("ZVClient 2.2.1.3 (native)\n")) << version.out;
-  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 3) << version.out;
-  EXPECT_EQ(version.out.find("\n\n"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(version.out.starts_with("ZVClient 2.2.1.3 (native)\n") && version.out.find("\n\n") == std::string::npos &&
+              std::count(version.out.begin(), version.out.end(), '\n') == 3)
+      << version.out;
+  EXPECT_TRUE(std::filesystem::is_empty(client.dir()));
 }
 
 }  // namespace

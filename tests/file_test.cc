@@ -88,15 +88,5 @@ TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
   set_exit_code(kExitOk);
 }
 
-TEST(GetPath, DirectoryPart) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/opt/agent/bin/prog", "/opt/agent/bin/"}, {"./ZVClient", "./"}, {"/prog", "/"},
-      {"dir/", "dir/"}, {"a//b", "a//"}, {"prog", "(none)"}, {"", "(none)"}};
-  for (const auto& [path, expected] : cases) {
-    std::optional<Text> result = get_path(path);
-    EXPECT_EQ(result ? std::string(*result) : "(none)", expected) << path;
-  }
-}
-
 }  // namespace
 }  // namespace zv

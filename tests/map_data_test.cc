@@ -14,10 +14,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings split(std::string line) {
-  std::string storage = line;  // map_data_open writes into its line
+Strings split(std::string line) {  // taken by value: map_data_open writes into its line
   Strings words;
-  for (const char* word : map_data_open(storage.data())) words.emplace_back(word);
+  for (const char* word : map_data_open(line.data())) words.emplace_back(word);
   return words;
 }
 
@@ -55,26 +54,16 @@ TEST(MapDataSplit, SplitsWordsByTheWalkRules) {
   for (const Case& c : cases) EXPECT_EQ(split(c.line), c.words) << c.line;
 }
 
-// Whatever a failed submission leaves in the recovery log is read back as
-// the same transaction id and the same items.
+// What a failed submission leaves in the recovery log is read back as the
+// same transaction id and items: blanks at the edges, runs of backslashes
+// and quotes, bytes that are no UTF-8 (the log tests cover the common items).
 TEST(MapDataSplit, RecoveryLogRecordsRoundTrip) {
-  const Strings lists[] = {
-      {},
-      {"cust7", "disk", "full"},
-      {"a b", "c:\\d", "\"", "\\", "ends\\", "\\\\\"\\"},
-      {"", "x", ""},
-      {"it's", "'", "''", "say \"hi\" 'there'"},
-      {"tab\there", " lead", "trail ", "  "},
-      {"gr\xc3\xbc\xc3\x9f", "\xff", "\x80\"\\\xc0"},
-  };
-  for (const Strings& items : lists) {
-    std::vector<const char*> pointers;
-    for (const std::string& item : items) pointers.push_back(item.c_str());
-    Text record = log_map_data_line("12", Words(pointers), 0);
-    Strings expected = {"12"};
-    expected.insert(expected.end(), items.begin(), items.end());
-    EXPECT_EQ(split(std::string(record)), expected) << record;
-  }
+  const Strings items = {" lead", "trail ", "  ", "ends\\", "\\\\\"\\", "''", "\x80\"\\\xc0", "tab\there"};
+  std::vector<const char*> pointers;
+  for (const std::string& item : items) pointers.push_back(item.c_str());
+  Strings expected = {"12"};
+  expected.insert(expected.end(), items.begin(), items.end());
+  EXPECT_EQ(split(std::string(log_map_data_line("12", Words(pointers), 0))), expected);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 extern char** environ;
@@ -28,12 +29,8 @@ struct TempFile {
   }
   ~TempFile() { ::close(fd); }
   std::string contents() const {
-    std::string text;
-    char block[65536];
-    for (ssize_t n; (n = ::pread(fd, block, sizeof block, static_cast<off_t>(text.size()))) > 0;) {
-      text.append(block, static_cast<std::size_t>(n));
-    }
-    return text;
+    std::string text(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+    return ::pread(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? text : "(unreadable)";
   }
 };
 
@@ -97,12 +94,13 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
 
 TempDir::TempDir() {
   std::string pattern = std::filesystem::temp_directory_path().string() + "/zv_test_XXXXXX";
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make " + pattern);
+  path_ = pattern;
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace zv::test

@@ -12,8 +12,7 @@
 namespace zv::test {
 
 struct RunResult {
-  /// The exit status; -1 when a signal (or the time limit) ended the program
-  /// or it could not be started.
+  /// The exit status; -1 when a signal (or the time limit) ended the program.
   int status = -1;
   std::string out;
   std::string err;
@@ -35,12 +34,12 @@ struct RunOptions {
 };
 
 /// Starts `path` with `args` (the words after argv[0]) and waits for it.
-/// Safe to call from several threads at once; never throws for a failing child.
+/// Safe to call from several threads at once.
 RunResult run_program(const std::string& path, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
 /// A fresh directory below the temporary directory, removed with its
-/// contents when the object goes.  path() is empty when it could not be made.
+/// contents when the object goes.  Throws when it cannot be made.
 class TempDir {
  public:
   TempDir();

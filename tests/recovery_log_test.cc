@@ -12,26 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "program_runner.h"
+#include "agent_fixture.h"
 
 namespace zv {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs a test in a fresh working directory, where the log then lands.
-struct ScopedWorkDir {
-  test::TempDir dir;
-  fs::path previous = fs::current_path();
-  ScopedWorkDir() { fs::current_path(dir.path()); }
-  ~ScopedWorkDir() { fs::current_path(previous); }
-};
-
-std::string contents(const char* path) {
-  std::ostringstream all;
-  all << std::ifstream(path, std::ios::binary).rdbuf();
-  return all.str();
-}
 
 TEST(RecoveryLog, EncodesItemsAndDataMapLines) {
   const std::pair<std::string, std::string> items[] = {
@@ -49,7 +35,7 @@ TEST(RecoveryLog, EncodesItemsAndDataMapLines) {
 // The log is private to its owner; where "logs" cannot be a directory, the
 // log is written in the working directory instead.
 TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {
-  ScopedWorkDir work;
+  test::ScopedWorkDir work;  // the log lands below it
   mode_t old_mask = umask(0);
   ASSERT_TRUE(log_write("first"));
   umask(old_mask);
@@ -60,8 +46,8 @@ TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {
   std::ofstream("logs") << "not a directory";
   ASSERT_TRUE(log_write("second"));
   ASSERT_TRUE(log_write("third"));
-  EXPECT_EQ(contents("ZVClient.log"), "second\nthird\n");
-  EXPECT_EQ(contents("logs"), "not a directory");
+  EXPECT_EQ(test::file_contents("ZVClient.log"), "second\nthird\n");
+  EXPECT_EQ(test::file_contents("logs"), "not a directory");
 }
 
 // "<child> <sequence> " and filler; some records far larger than a pipe buffer.
@@ -72,7 +58,7 @@ std::string concurrent_record(int child, int sequence) {
 
 TEST(RecoveryLog, ConcurrentClientsNeverInterleave) {
   constexpr int kChildren = 8, kRecords = 500;
-  ScopedWorkDir work;
+  test::ScopedWorkDir work;  // the log lands below it
   std::vector<pid_t> children;
   for (int child = 0; child < kChildren; ++child) {
     pid_t pid = fork();
@@ -89,7 +75,7 @@ TEST(RecoveryLog, ConcurrentClientsNeverInterleave) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::istringstream log(contents("logs/ZVClient.log"));
+  std::istringstream log(test::file_contents("logs/ZVClient.log"));
   std::vector<int> next(kChildren, 0);  // each child's records arrive in its order
   int lines = 0;
   for (std::string line; std::getline(log, line); ++lines) {
