@@ -19,22 +19,16 @@
 
 namespace zv::test {
 
-namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+std::string file_contents(const std::string& path) {
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
-}  // namespace
-
 StandInAgent::StandInAgent(const std::string& dir, const std::vector<std::string>& options)
     : dir_(dir) {
-  std::vector<std::string> words = {ZV_AGENT_PATH, "--runtime-config", dir,
-                                    "--record",    dir + "/request", "--exit-after-idle",
-                                    "60000"};
+  std::vector<std::string> words = {ZV_AGENT_PATH, "--runtime-config", dir, "--record", dir + "/request",
+                                    "--exit-after-idle", "60000"};
   words.insert(words.end(), options.begin(), options.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -73,20 +67,17 @@ StandInAgent::~StandInAgent() { stop(); }
 void StandInAgent::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  for (int i = 0; i < 500; ++i) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool ended = false;
+  for (int i = 0; i < 500 && !ended; ++i) {
+    ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
+  if (!ended && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
 }
 
 std::string StandInAgent::request(int n) const {
-  return slurp(dir_ + "/request." + std::to_string(n));
+  return file_contents(dir_ + "/request." + std::to_string(n));
 }
 
 int StandInAgent::request_count() const {
@@ -95,16 +86,12 @@ int StandInAgent::request_count() const {
   return n;
 }
 
-ClientFixture::ClientFixture() {
-  if (dir_.path().empty()) throw std::runtime_error("no temporary directory");
-}
-
-RunResult ClientFixture::run(const std::vector<std::string>& args, const std::string& input) const {
+RunResult ClientFixture::run(const std::vector<std::string>& args,
+                             const std::vector<std::pair<std::string, std::string>>& env) const {
   RunOptions options;
   options.cwd = dir();
   options.argv0 = dir() + "/ZVClient";
-  if (!input.empty()) options.input = input;
-  options.timeout = std::chrono::milliseconds(30000);
+  options.env = env;
   return run_program(ZV_CLIENT_PATH, args, options);
 }
 
@@ -114,36 +101,68 @@ void ClientFixture::configure_port(int port) const {
         "<runtime>\n  <http port=\"" + std::to_string(port) + "\"/>\n</runtime>\n");
 }
 
-std::string ClientFixture::read(const std::string& name) const { return slurp(dir() + "/" + name); }
+std::string ClientFixture::read(const std::string& name) const { return file_contents(dir() + "/" + name); }
 
 void ClientFixture::write(const std::string& name, const std::string& content) const {
-  std::ofstream out(dir() + "/" + name, std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(dir() + "/" + name, std::ios::binary | std::ios::trunc) << content;
 }
 
 bool ClientFixture::exists(const std::string& name) const {
   return std::filesystem::exists(dir() + "/" + name);
 }
 
-int unused_port() {
+int loopback_socket(int& port, bool listening) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  port = ntohs(address.sin_port);
+  if (listening) ::listen(fd, 4);
+  return fd;
+}
+
+int unused_port() {
+  int port = 0;
+  ::close(loopback_socket(port, false));
+  return port;
 }
 
 bool matches_request(const std::string& request, const std::string& expected) {
   static const std::regex kDate(
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
       "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n");
-  std::string normal = std::regex_replace(request, kDate, "Date: <ctime>\n",
-                                          std::regex_constants::format_first_only);
-  return normal == expected;
+  return std::regex_replace(request, kDate, "Date: <ctime>\n", std::regex_constants::format_first_only) ==
+         expected;
+}
+
+std::string form_request(int port, const std::string& form) {
+  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\n"
+         "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\nHost: localhost:" +
+         std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
+         std::to_string(form.size()) + "\n\n" + form + "\n";
+}
+
+std::string url_encode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += c == ' ' ? std::string("+") : std::string{'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return out;
+}
+
+std::string transaction_document(const std::string& method, const std::string& subclass,
+                                 const std::string& data) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header><method>" + method +
+         "</method><subclass>" + subclass + "</subclass></header><data>" + data +
+         "</data></transaction>";
 }
 
 }  // namespace zv::test

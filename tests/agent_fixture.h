@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,9 @@ class StandInAgent {
   std::string request(int n) const;
   /// Number of requests recorded so far.
   int request_count() const;
-  void stop();
 
  private:
+  void stop();
   std::string dir_;
   pid_t pid_ = -1;
   int port_ = -1;
@@ -38,10 +39,11 @@ class StandInAgent {
 /// A temporary working directory with the client's configuration beside it.
 class ClientFixture {
  public:
-  ClientFixture();
   const std::string& dir() const { return dir_.path(); }
-  /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient.
-  RunResult run(const std::vector<std::string>& args, const std::string& input = "") const;
+  /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient, with
+  /// `env` added to its environment.
+  RunResult run(const std::vector<std::string>& args,
+                const std::vector<std::pair<std::string, std::string>>& env = {}) const;
   /// Writes etc/.runtime.xml naming `port`.
   void configure_port(int port) const;
   /// The contents of a file below dir(); empty if it does not exist.
@@ -53,11 +55,38 @@ class ClientFixture {
   TempDir dir_;
 };
 
+/// The contents of the file at `path`; empty if it cannot be read.
+std::string file_contents(const std::string& path);
+
+/// A socket bound to 127.0.0.1 on a port the system chose (set in `port`),
+/// listening when asked.  The caller closes it.
+int loopback_socket(int& port, bool listening);
+
 /// A loopback port on which nothing listens (bound, then released).
 int unused_port();
+
+/// Makes a fresh temporary directory the working directory while it lives.
+struct ScopedWorkDir {
+  TempDir dir;
+  std::filesystem::path previous = std::filesystem::current_path();
+  ScopedWorkDir() { std::filesystem::current_path(dir.path()); }
+  ~ScopedWorkDir() { std::filesystem::current_path(previous); }
+};
 
 /// True when `request` matches `expected` with its "Date: " line replaced by
 /// the marker line "Date: <ctime>\n", checking the ctime form.
 bool matches_request(const std::string& request, const std::string& expected);
+
+/// The POST to /agent that carries `form`, as the client writes it, with the
+/// "Date: <ctime>" marker line that matches_request expects.
+std::string form_request(int port, const std::string& form);
+
+/// The form encoding, spelled out independently of the client's: letters,
+/// digits and '-' stay, a blank is '+', every other byte is %XX.
+std::string url_encode(const std::string& text);
+
+/// A ZVXML transaction as the mapping-file builder writes it.
+std::string transaction_document(const std::string& method, const std::string& subclass,
+                                 const std::string& data);
 
 }  // namespace zv::test

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "program_runner.h"
+#include "agent_fixture.h"
 
 namespace zv::test {
 namespace {
@@ -82,115 +81,39 @@ Assistance Options:
 
 )";
 
-constexpr const char* kOnlyOne =
-    "ERROR  Only one of the following can be used:\n"
-    "  --get-response, --get-status, --submit-file, --map-data, --map-data-file,\n"
-    "  --recover-file, or an ZVXML/Classic message.\n";
-
-TEST(CliProgram, HelpTextHasSixtySixLines) {
-  std::string text(kHelpText);
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 66);
-}
-
-struct ProgramCase {
-  const char* name;
-  std::vector<std::string> args;
-  int status;
-  const char* out;  // nullptr: checked separately
-  const char* err;
-};
-
+// Runs without any configuration beside the program: none of these needs
+// one, and none leaves a file behind.
 TEST(CliProgram, HelpVersionAndRejectedLines) {
-  const ProgramCase cases[] = {
-      {"help", {"--help"}, 0, kHelpText, ""},
-      {"no words", {}, 20, kHelpText, ""},
-      {"get-response without client", {"--get-response"}, 0, kHelpText, ""},
-      {"unknown option", {"--bogus"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
-      {"double dash alone", {"--"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
-      {"two operations", {"--get-status", "--recover-file", "ZVClient.log"}, 20, "", kOnlyOne},
-      {"recover file without file", {"--recover-file"}, 20, "",
-       "ERROR  Recovery file could not be opened.\n"},
-      {"version", {"--version"}, 0, nullptr, ""},
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"--help"}, 0, kHelpText, ""},
+      {{}, 20, kHelpText, ""},
+      {{"--get-response"}, 0, kHelpText, ""},
+      {{"--bogus"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
+      {{"--"}, 20, "", "ERROR  Invalid/Unsupported command line argument.\n"},
+      {{"--get-status", "--recover-file", "ZVClient.log"}, 20, "",
+       "ERROR  Only one of the following can be used:\n  --get-response, --get-status, --submit-file, --map-data, "
+       "--map-data-file,\n  --recover-file, or an ZVXML/Classic message.\n"},
+      {{"--recover-file"}, 20, "", "ERROR  Recovery file could not be opened.\n"},
   };
-  TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  for (const ProgramCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    RunResult result = run_program(ZV_CLIENT_PATH, c.args, dir.path());
-    ASSERT_EQ(result.failure, "");
-    EXPECT_FALSE(result.timed_out);
+  ClientFixture client;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    RunResult result = client.run(c.args);
     EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);
-    if (c.out != nullptr) {
-      EXPECT_EQ(result.out, c.out);
-    } else {
-      EXPECT_TRUE(result.out.starts_with("ZVClient 2.2.1.3 (native)\n")) << result.out;
-      EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 3) << result.out;
-    }
   }
-}
-
-TEST(CliProgram, HelpRunNeedsNoConfigurationAndLeavesNoFiles) {
-  TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  RunOptions options;
-  options.cwd = dir.path();
-  // argv[0] in an empty directory: no runtime configuration beside it.
-  options.argv0 = dir.path() + "/ZVClient";
-  RunResult result = run_program(ZV_CLIENT_PATH, {"--help"}, options);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kHelpText);
-  EXPECT_EQ(result.err, "");
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
-
-// The runner itself, which the end-to-end tests of the other modules share.
-TEST(ProgramRunner, StatusInputOutputAndWorkingDirectory) {
-  TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-
-  RunResult status = run_program("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"}, dir.path());
-  EXPECT_EQ(status.status, 3);
-  EXPECT_EQ(status.out, "out\n");
-  EXPECT_EQ(status.err, "err\n");
-
-  RunResult cwd = run_program("/bin/sh", {"-c", "pwd -P"}, dir.path());
-  EXPECT_EQ(cwd.out, std::filesystem::canonical(dir.path()).string() + "\n");
-
-  // More than a pipe holds in each direction at once: input and output must
-  // be served together.
-  RunOptions echo;
-  echo.input = std::string(1 << 20, 'x') + "\nend\n";
-  RunResult big = run_program("/bin/cat", {}, echo);
-  EXPECT_EQ(big.status, 0);
-  EXPECT_EQ(big.out, *echo.input);
-
-  RunOptions env;
-  env.env = {{"ZV_RUNNER_PROBE", "a b"}, {"HOME", "/nowhere"}};
-  env.argv0 = "renamed";
-  RunResult vars = run_program("/bin/sh", {"-c", "echo \"$ZV_RUNNER_PROBE|$HOME|$0\""}, env);
-  EXPECT_EQ(vars.out, "a b|/nowhere|renamed\n");
-
-  RunResult closed = run_program("/bin/cat", {}, RunOptions{});
-  EXPECT_EQ(closed.status, 0);
-  EXPECT_EQ(closed.out, "");
-}
-
-TEST(ProgramRunner, FailuresAreReportedNotThrown) {
-  RunOptions slow;
-  slow.timeout = std::chrono::milliseconds(200);
-  RunResult late = run_program("/bin/sleep", {"5"}, slow);
-  EXPECT_TRUE(late.timed_out);
-  EXPECT_EQ(late.signal, SIGKILL);
-  EXPECT_EQ(late.status, -1);
-
-  RunResult missing = run_program("/nonexistent/program", {}, RunOptions{});
-  EXPECT_EQ(missing.status, 127);
-  EXPECT_NE(missing.err.find("execve"), std::string::npos);
-
-  RunResult signalled = run_program("/bin/sh", {"-c", "kill -TERM $$"}, RunOptions{});
-  EXPECT_EQ(signalled.signal, SIGTERM);
-  EXPECT_EQ(signalled.status, -1);
+  // The version line, then the maker's two notice lines.
+  RunResult version = client.run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("ZVClient 2.2.1.3 (native)\n") && version.out.find("\n\n") == std::string::npos &&
+              std::count(version.out.begin(), version.out.end(), '\n') == 3)
+      << version.out;
+  EXPECT_TRUE(std::filesystem::is_empty(client.dir()));
 }
 
 }  // namespace

@@ -12,14 +12,8 @@
 namespace zv::test {
 
 struct RunResult {
-  /// The exit status when the program exited by itself; -1 otherwise.
+  /// The exit status; -1 when a signal (or the time limit) ended the program.
   int status = -1;
-  /// The signal that ended the program, 0 when it exited by itself.
-  int signal = 0;
-  /// True when the program outlived the time limit and was killed.
-  bool timed_out = false;
-  /// Set when the child could not be started (fork, pipe or exec failed).
-  std::string failure;
   std::string out;
   std::string err;
 };
@@ -27,8 +21,7 @@ struct RunResult {
 struct RunOptions {
   /// Working directory of the child; empty keeps the test's own.
   std::string cwd;
-  /// Bytes written to the child's standard input, which is then closed.
-  /// Without it standard input is at its end from the start.
+  /// The child's standard input; without it, input is at its end at once.
   std::optional<std::string> input;
   /// argv[0] as the child sees it; defaults to the program path.  The client
   /// locates its runtime configuration from argv[0], so tests can point it
@@ -37,20 +30,16 @@ struct RunOptions {
   /// Variables set (or replaced) in the child's environment.
   std::vector<std::pair<std::string, std::string>> env;
   /// The child is killed (SIGKILL) when it runs longer than this.
-  std::chrono::milliseconds timeout{10000};
+  std::chrono::milliseconds timeout{30000};
 };
 
-/// Starts `path` with `args` (the words after argv[0]) and waits at most
-/// options.timeout for it to end.  Never throws for a failing child.
+/// Starts `path` with `args` (the words after argv[0]) and waits for it.
+/// Safe to call from several threads at once.
 RunResult run_program(const std::string& path, const std::vector<std::string>& args,
-                      const RunOptions& options);
+                      const RunOptions& options = {});
 
-/// The common case: argv and working directory only.
-RunResult run_program(const std::string& path, const std::vector<std::string>& args,
-                      const std::string& cwd);
-
-/// A fresh directory below $TMPDIR (or /tmp), removed with its contents when
-/// the object goes.  path() is empty when it could not be made.
+/// A fresh directory below the temporary directory, removed with its
+/// contents when the object goes.  Throws when it cannot be made.
 class TempDir {
  public:
   TempDir();
