@@ -44,12 +44,9 @@ std::optional<Text> build_transaction(File& file, const Arguments& arguments) {
 
 void submit_mapping_file(Session& session, const Endpoint& endpoint) {
   Arguments& arguments = session.arguments;
-  std::optional<File> file = file_open_read(arguments.mapping_path, nullptr);
-  if (!file) {
-    show_error_text("Submit mapping file could not be opened.");
-    set_exit_code(kExitFile);
-    return;
-  }
+  std::optional<File> file =
+      file_open_input(arguments.mapping_path, "Submit mapping file could not be opened.");
+  if (!file) return;
   std::optional<Text> message = build_transaction(*file, arguments);
   if (!message) return;
   arguments.message = message->c_str();

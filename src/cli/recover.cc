@@ -15,10 +15,7 @@ namespace zv {
 
 namespace {
 
-void report_unmodifiable() {
-  show_error_text("Recover file could not be modified.");
-  set_exit_code(kExitFile);
-}
+constexpr std::string_view kUnmodifiable = "Recover file could not be modified.";
 
 }  // namespace
 
@@ -62,9 +59,13 @@ void recover_line(Session& session, const Endpoint& endpoint, char* line) {
 
 void recover_file(Session& session, const Endpoint& endpoint) {
   std::optional<Text> name = rename_recover_file(session.arguments.recover_path);
-  if (!name) return report_unmodifiable();
-  std::optional<File> file = file_open_read(name->c_str(), nullptr);
-  if (!file) return report_unmodifiable();
+  if (!name) {
+    show_error_text(kUnmodifiable);
+    set_exit_code(kExitFile);
+    return;
+  }
+  std::optional<File> file = file_open_input(name->c_str(), kUnmodifiable);
+  if (!file) return;
   // A line without text (its buffer could not be had) is skipped.
   while (read_file(*file)) recover_line(session, endpoint, file->line_data());
 }

@@ -24,12 +24,9 @@ void submit_line(Session& session, const Endpoint& endpoint, const char* line) {
 }
 
 void submit_file(Session& session, const Endpoint& endpoint) {
-  std::optional<File> file = file_open_read(session.arguments.submit_path, nullptr);
-  if (!file) {
-    show_error_text("Submit file could not be opened.");
-    set_exit_code(kExitFile);
-    return;
-  }
+  std::optional<File> file =
+      file_open_input(session.arguments.submit_path, "Submit file could not be opened.");
+  if (!file) return;
   while (read_file(*file)) submit_line(session, endpoint, file->line_data());
 }
 

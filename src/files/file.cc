@@ -1,5 +1,7 @@
 #include "files/file.h"
 
+#include "cli/error.h"
+
 #include <cstring>
 #include <utility>
 
@@ -153,6 +155,15 @@ std::optional<Text> get_path(std::string_view path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) return std::nullopt;
   return Text(path.substr(0, slash + 1));
+}
+
+std::optional<File> file_open_input(const char* name, std::string_view not_opened) {
+  std::optional<File> file = file_open_read(name, nullptr);
+  if (!file) {
+    show_error_text(not_opened);
+    set_exit_code(kExitFile);
+  }
+  return file;
 }
 
 }  // namespace zv

@@ -52,6 +52,11 @@ std::optional<File> file_open(const char* name, const char* mode, std::FILE* def
 std::optional<File> file_open_write(const char* name, std::FILE* default_stream);
 std::optional<File> file_open_read(const char* name, std::FILE* default_stream);
 
+/// Opens a file named on the command line for reading.  When it cannot be
+/// opened, writes the error line "ERROR  <not_opened>", records exit code 40
+/// and gives nullopt.
+std::optional<File> file_open_input(const char* name, std::string_view not_opened);
+
 /// Reads the next line: blank lines and leading white space are skipped;
 /// LF, CR LF and a lone CR end a line.  Returns the last character taken
 /// from the stream (10 after LF or CR LF, the character after a lone CR, or

@@ -117,12 +117,9 @@ void map_data_record(Session& session, const Endpoint& endpoint, char* record) {
 }
 
 void map_data_file(Session& session, const Endpoint& endpoint) {
-  std::optional<File> file = file_open_read(session.arguments.map_data_path, nullptr);
-  if (!file) {
-    show_error_text("Map data file could not be opened.");
-    set_exit_code(kExitFile);
-    return;
-  }
+  std::optional<File> file =
+      file_open_input(session.arguments.map_data_path, "Map data file could not be opened.");
+  if (!file) return;
   while (read_file(*file)) map_data_line(session, endpoint, file->line_data());
 }
 
