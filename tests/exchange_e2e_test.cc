@@ -276,3 +276,21 @@ TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
 
 }  // namespace
 }  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+// An agent that drops the connection before taking the request: what could
+// not be written whole was not delivered, so it is reported and logged.
+TEST_F(Exchange, RequestThatCannotBeWrittenWholeIsLogged) {
+  StandInAgent agent(client.dir(), {"--reply", "refuse"});
+  const std::string message = "<m>" + std::string(16 << 20, 'x') + "</m>";
+  client.write("big.txt", message + "\n");
+  RunResult r = client.run({"--submit-file", "big.txt"});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.err, comm_failure("The cause of this error is unknown."));
+  EXPECT_TRUE(client.read("logs/ZVClient.log") == message + "\n");
+}
+
+}  // namespace
+}  // namespace zv::test

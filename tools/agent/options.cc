@@ -30,7 +30,7 @@ constexpr std::string_view kUsage =
     "agent's own replies): words such as\n"
     "  status=404  reason=\"Not Found\"  status-line=\"HTTP/1.1 500\"  lf  no-length\n"
     "  body=TEXT  body-bytes=N  body-mib=N  raw=\"HTTP/1.0 200 OK\\r\\n\\r\\n...\"\n"
-    "  split=16,body,body-1  pause=MS  stall=MS  reset  close  agent\n"
+    "  split=16,body,body-1  pause=MS  stall=MS  reset  refuse  close  agent\n"
     "Escapes in values: \\r \\n \\t \\s \\\" \\\\ \\xHH.\n"
     "\n"
     "Ends cleanly on SIGTERM or SIGINT.  Exit status: 0 on a clean end, 1 when it\n"

@@ -131,7 +131,7 @@ std::optional<ScriptStep> script_parse_line(std::string_view line, std::string& 
   int bodies = 0, actions = 0, shaping = 0;
   for (const Word& word : words) {
     const std::string& name = word.name;
-    static constexpr std::string_view kFlags[] = {"agent", "lf", "no-length", "reset", "close"};
+    static constexpr std::string_view kFlags[] = {"agent", "lf", "no-length", "reset", "refuse", "close"};
     static constexpr std::string_view kValued[] = {"status", "reason", "status-line", "body", "body-bytes",
                                                    "body-mib", "raw", "split", "pause", "stall"};
     bool flag = std::find(std::begin(kFlags), std::end(kFlags), name) != std::end(kFlags);
@@ -204,13 +204,16 @@ std::optional<ScriptStep> script_parse_line(std::string_view line, std::string& 
     } else if (name == "reset") {
       step.action = ScriptStep::Action::reset;
       ++actions;
+    } else if (name == "refuse") {
+      step.action = ScriptStep::Action::refuse;
+      ++actions;
     } else if (name == "close") {
       step.action = ScriptStep::Action::close;
       ++actions;
     }
   }
   if (bodies > 1 || actions > 1 || (actions && (bodies || shaping || !step.splits.empty()))) {
-    error = "directives that exclude each other: one body, or one of stall, reset, close";
+    error = "directives that exclude each other: one body, or one of stall, reset, refuse, close";
     return std::nullopt;
   }
   if (step.raw && shaping) {

@@ -21,11 +21,13 @@
 //   pause=MS            pause between pieces (default 100)
 //   stall=MS            read the request, answer nothing for MS, then close
 //   reset               read the request, then reset the connection
+//   refuse              reset the connection at once, reading nothing: the
+//                       client's request cannot be written whole
 //   close               read the request, then close without answering
 //
 // Pauses and stalls are limited to kMaxWaitMs; generated bodies to kMaxBodyMib.
 // A line that supplies its own body or no reply at all (body, body-bytes,
-// body-mib, raw, stall, reset, close) leaves the agent's state untouched; any
+// body-mib, raw, stall, reset, refuse, close) leaves the agent's state untouched; any
 // other line only changes how the agent's own answer is framed and written.
 #pragma once
 
@@ -49,7 +51,7 @@ struct SplitPoint {
 
 /// The reply to one request as one script line describes it.
 struct ScriptStep {
-  enum class Action { reply, stall, reset, close };
+  enum class Action { reply, stall, reset, refuse, close };
   Action action = Action::reply;
   long stall_ms = 0;
   std::optional<int> status;
@@ -84,6 +86,10 @@ class Script {
   explicit Script(std::vector<ScriptStep> steps) : steps_(steps.begin(), steps.end()) {}
   /// The step for the next request, or nothing once the script is used up.
   std::optional<ScriptStep> take();
+  /// True when the next step refuses the connection before reading it.
+  bool refuses_next() const {
+    return !steps_.empty() && steps_.front().action == ScriptStep::Action::refuse;
+  }
 
  private:
   std::deque<ScriptStep> steps_;

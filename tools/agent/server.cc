@@ -74,6 +74,12 @@ class Server {
 
   // Serves one connection; true when it carried a request.
   bool serve(Fd connection) {
+    if (script_.refuses_next()) {
+      script_.take();
+      ++requests_;
+      close_reset(connection);
+      return true;
+    }
     RawRequest raw = request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait,
                                   kRequestLimit);
     if (raw.bytes.empty() || stop_requested()) {
