@@ -16,15 +16,6 @@ namespace {
 const std::string kStatusPrefix = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
                                   "<method>Agent</method><subclass>Status</subclass>";
 
-std::string post_request(const std::string& path, int port, const std::string& form) {
-  return "POST " + path +
-         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\n"
-         "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\n"
-         "Host: localhost:" +
-         std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
-         std::to_string(form.size()) + "\n\n" + form + "\n";
-}
-
 std::string get_request(const std::string& target) {
   return "GET " + target +
          " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\nContent-Type: text/plain\n"
@@ -55,8 +46,7 @@ TEST_F(Exchange, MessageSubmissionBytesAndSwallowedStatus) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   ASSERT_EQ(agent.request_count(), 1);
-  EXPECT_TRUE(matches_request(agent.request(1), post_request("/agent", agent.port(),
-                                                             "message=a+b+c")))
+  EXPECT_TRUE(matches_request(agent.request(1), form_request(agent.port(), "message=a+b+c")))
       << agent.request(1);
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }
@@ -195,9 +185,8 @@ TEST_F(Exchange, SubmitFileSendsEachLineInOrder) {
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(agent.request_count(), 3);
   EXPECT_TRUE(matches_request(agent.request(2),
-                              post_request("/agent", agent.port(), "message=second++")));
-  EXPECT_TRUE(matches_request(agent.request(3), post_request("/agent", agent.port(),
-                                                             "message=third")));
+                              form_request(agent.port(), "message=second++")));
+  EXPECT_TRUE(matches_request(agent.request(3), form_request(agent.port(), "message=third")));
   RunResult missing = client.run({"--submit-file", "absent.txt"});
   EXPECT_EQ(missing.status, 40);
   EXPECT_EQ(missing.err, "ERROR  Submit file could not be opened.\n");
