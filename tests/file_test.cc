@@ -55,17 +55,6 @@ TEST(FileReadLine, LinesAndResults) {
   for (const auto& [input, expected] : cases) EXPECT_EQ(reads(input), expected) << testing::PrintToString(input);
 }
 
-TEST(FileReadLine, LongLinesAroundTheGrowthStep) {
-  for (std::size_t length : {32768u, 32769u, 32770u, 3000000u}) {
-    std::string line(length, 'x');
-    for (std::size_t i = 0; i < length; i += 997) line[i] = static_cast<char>('a' + i % 26);
-    std::vector<std::string> got = reads(line + "\r\ntail");
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_TRUE(got[0] == "LF:" + line) << length;
-    EXPECT_EQ(got[1], "EOF:tail");
-  }
-}
-
 // A buffer that cannot grow cuts the line where it stands; the rest comes
 // back as the next line, and nothing is left allocated.
 TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
