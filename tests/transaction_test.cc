@@ -67,8 +67,6 @@ TEST(SubmitData, MappingLinesToDocument) {
     std::string method, subclass, data;
   } cases[] = {
       {{}, "Add", "Action", ""},
-      {{"zvagent_subclass=Alert", "host=db1", "msg=disk <90%>"}, "Add", "Alert",
-       "<host>db1</host><msg>disk &lt;90%&gt;</msg>"},
       {{"zvagent_method=Delete", "x=1", "zvagent_method=Update", "zvagent_subclass=A", "zvagent_subclass=B"},
        "Update", "B", "<x>1</x>"},
       // Split at the first '=', nothing trimmed; header names match exactly.
