@@ -240,12 +240,6 @@ TEST_F(Exchange, ConcurrentClientsNeverInterleaveLogLines) {
   EXPECT_EQ(lines, static_cast<std::size_t>(kClients * kLines));
 }
 
-}  // namespace
-}  // namespace zv::test
-
-namespace zv::test {
-namespace {
-
 // A reader that goes away (a closed pipe on standard output) does not stop
 // the run: every line of the file is still submitted.
 TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
@@ -262,12 +256,6 @@ TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(agent.request_count(), 3);
 }
-
-}  // namespace
-}  // namespace zv::test
-
-namespace zv::test {
-namespace {
 
 // An agent that drops the connection before taking the request: what could
 // not be written whole was not delivered, so it is reported and logged.

@@ -2,6 +2,7 @@
 // the task in hand, reports it, and winds down without leaking a block.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,12 +17,6 @@
 
 namespace zv {
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -43,10 +38,7 @@ bool is_subsequence(const std::vector<std::string>& part, const std::vector<std:
 TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
   const std::string log = "<a>message</a>\n12 \"cust7\" \"a b\"\n\x1eMClassic\\nmessage\n"
                           "\x1e" "D\"T-1\" \"x\"\n";
-  test::TempDir dir;
-  char saved[4096];
-  ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
-  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  test::ScopedWorkDir work;
   ::mkdir("etc", 0755);
   std::ofstream("etc/.runtime.xml")
       << "<runtime>\n<http port=\"" << test::unused_port() << "\"/>\n</runtime>\n";
@@ -73,7 +65,7 @@ TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
     bool refused = err.find("<errorcode>OUT_OF_MEMORY</errorcode>") != std::string::npos;
     completed = !refused;
     EXPECT_EQ(memory_allocated, start) << "refusal " << n;
-    std::vector<std::string> logged = lines_of(slurp("logs/ZVClient.log"));
+    std::vector<std::string> logged = lines_of(test::file_contents("logs/ZVClient.log"));
     EXPECT_TRUE(is_subsequence(logged, lines_of(log))) << "refusal " << n;
     if (completed) {
       EXPECT_EQ(logged, lines_of(log));
@@ -82,7 +74,6 @@ TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
   }
   EXPECT_TRUE(completed);
   set_exit_code(kExitOk);
-  ASSERT_EQ(::chdir(saved), 0);
 }
 
 }  // namespace
