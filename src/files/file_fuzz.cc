@@ -74,6 +74,20 @@ struct StreamCloser {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
 
+// The bytes as a stream read through a file record, beside the reference
+// splitter that says what each read must give.
+struct Reading {
+  Reading(const std::uint8_t* data, std::size_t size)
+      : stream(open_bytes(data, size)),
+        file(file_open(nullptr, "r", stream.get())),
+        reference(std::string_view(reinterpret_cast<const char*>(data), size)) {
+    check(file.has_value());
+  }
+  std::unique_ptr<std::FILE, StreamCloser> stream;
+  std::optional<File> file;
+  Splitter reference;
+};
+
 void check_line(File& file, const Expected& expected) {
   check(file.has_line == expected.has_line);
   check(file.line() == (expected.has_line ? expected.text() : std::string_view()));
@@ -89,11 +103,9 @@ void check_line(File& file, const Expected& expected) {
 // Bounded by the input: every read that yields a line consumes at least one
 // byte, and the first read that yields none ends the loop.
 void read_lines(const std::uint8_t* data, std::size_t size) {
-  std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  std::unique_ptr<std::FILE, StreamCloser> stream(open_bytes(data, size));
-  std::optional<File> file = file_open(nullptr, "r", stream.get());
-  check(file.has_value());
-  Splitter reference(bytes);
+  Reading reading(data, size);
+  std::optional<File>& file = reading.file;
+  Splitter& reference = reading.reference;
   for (std::size_t read = 0; read <= size + 1; ++read) {
     Expected expected = reference.next();
     int result = file_read_line(*file);
@@ -111,11 +123,9 @@ void read_lines(const std::uint8_t* data, std::size_t size) {
 // What loops over read_file see: a line ends the loop only when it comes
 // with the end of the input and string functions see no text in it.
 void read_file_lines(const std::uint8_t* data, std::size_t size) {
-  std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  std::unique_ptr<std::FILE, StreamCloser> stream(open_bytes(data, size));
-  std::optional<File> file = file_open(nullptr, "r", stream.get());
-  check(file.has_value());
-  Splitter reference(bytes);
+  Reading reading(data, size);
+  std::optional<File>& file = reading.file;
+  Splitter& reference = reading.reference;
   for (std::size_t read = 0; read <= size + 1; ++read) {
     Expected expected = reference.next();
     bool available = expected.result != EOF || (expected.has_line && !expected.text().empty());
