@@ -55,7 +55,7 @@ const std::string& reply_body() {
 
 void BM_BuildRequest(benchmark::State& state) {
   std::string_view value = payload(state, message());
-  zv::Endpoint endpoint{zv::Text("localhost"), 2010, zv::Text("/agent")};
+  zv::Endpoint endpoint{zv::Text("localhost"), 2010, zv::Text("/agent"), {}};
   zv::ParamList list;
   list.push_back({"message", value});
   std::size_t request_size = 0;

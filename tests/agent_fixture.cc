@@ -165,4 +165,17 @@ std::string transaction_document(const std::string& method, const std::string& s
          "</data></transaction>";
 }
 
+std::string error_document(const std::string& code, const std::string& text,
+                           const std::string& detail) {
+  return "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
+         "<subclass>ERROR</subclass></header><data><errorcode>" +
+         code + "</errorcode><errortext>" + text + "</errortext><errordetail>" + detail +
+         "</errordetail></data></transaction>\n";
+}
+
+std::string comm_failure(const std::string& detail) {
+  return error_document("COMMUNICATIONS_FAILURE", "Failed to perform communication request.",
+                        detail);
+}
+
 }  // namespace zv::test

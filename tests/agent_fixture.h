@@ -89,4 +89,11 @@ std::string url_encode(const std::string& text);
 std::string transaction_document(const std::string& method, const std::string& subclass,
                                  const std::string& data);
 
+/// The error document that the client writes to standard error.
+std::string error_document(const std::string& code, const std::string& text,
+                           const std::string& detail);
+
+/// The COMMUNICATIONS_FAILURE document with `detail`.
+std::string comm_failure(const std::string& detail);
+
 }  // namespace zv::test

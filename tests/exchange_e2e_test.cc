@@ -22,19 +22,6 @@ std::string get_request(const std::string& target) {
          "Date: <ctime>\n\n";
 }
 
-std::string error_document(const std::string& code, const std::string& text,
-                           const std::string& detail) {
-  return "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
-         "<subclass>ERROR</subclass></header><data><errorcode>" +
-         code + "</errorcode><errortext>" + text + "</errortext><errordetail>" + detail +
-         "</errordetail></data></transaction>\n";
-}
-
-std::string comm_failure(const std::string& detail) {
-  return error_document("COMMUNICATIONS_FAILURE", "Failed to perform communication request.",
-                        detail);
-}
-
 struct Exchange : testing::Test {
   ClientFixture client;
 };
@@ -111,26 +98,6 @@ TEST_F(Exchange, AgentDownReportsAndLogsTheSubmission) {
   EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
 }
 
-TEST_F(Exchange, FailedStatusesAreReportedNotLogged) {
-  struct Case {
-    std::string script;
-    std::string detail;
-  } cases[] = {
-      {"status=404 reason=\"Not Found\"", "Not Found"},
-      {"status-line=\"HTTP/1.1 500\"", "The cause of this error is unknown."},
-      {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", "Unable to access message queues."},
-  };
-  for (const Case& c : cases) {
-    ClientFixture fixture;
-    StandInAgent agent(fixture.dir(), {"--reply", c.script});
-    RunResult r = fixture.run({"<a>x</a>"});
-    EXPECT_EQ(r.status, 50) << c.script;
-    EXPECT_EQ(r.out, "") << c.script;
-    EXPECT_EQ(r.err, comm_failure(c.detail)) << c.script;
-    EXPECT_FALSE(fixture.exists("logs/ZVClient.log"));
-  }
-}
-
 // However the agent cuts and delivers its reply, the client sees one reply.
 TEST_F(Exchange, SplitAndUnframedRepliesArriveWhole) {
   const std::string body = "<transaction><data><v>payload</v></data></transaction>";
@@ -154,16 +121,6 @@ TEST_F(Exchange, ManyMegabyteReply) {
   RunResult r = client.run({"--get-response", "c"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.size(), 16u << 20);
-}
-
-TEST_F(Exchange, ClosedOrResetWithoutReply) {
-  for (const char* script : {"close", "reset"}) {
-    ClientFixture fixture;
-    StandInAgent agent(fixture.dir(), {"--reply", script});
-    RunResult r = fixture.run({"--get-status"});
-    EXPECT_EQ(r.out, "") << script;
-    EXPECT_EQ(r.status, 0) << script;
-  }
 }
 
 TEST_F(Exchange, PostFileReceivesTheReplies) {

@@ -40,10 +40,10 @@ struct FakeResolver : Resolver {
 
 // Opens host:port: "connected", or what went to standard error (with exit
 // code 10).
-std::string open(const char* host, int port) {
+std::string open(const char* host, int port, const TimeLimits& limits = {}) {
   set_exit_code(kExitOk);
   testing::internal::CaptureStderr();
-  const bool connected = socket_open(host, port).has_value();
+  const bool connected = socket_open(host, port, limits).has_value();
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(get_exit_code(), connected ? kExitOk : kExitCommunication);
   set_exit_code(kExitOk);
@@ -83,6 +83,20 @@ TEST(Socket, OpensThroughTheResolver) {
   resolver.code = kTryAgain;
   EXPECT_EQ(open(kLoopbackHost, listener.port), comm_document("A temporary server error ocurred.  Try later."));
   socket_set_resolver(nullptr);
+}
+
+// A listener whose queue is full drops further connection requests, so a
+// connect neither succeeds nor fails until its limit ends it.
+TEST(Socket, ConnectGivesUpAtItsLimit) {
+  int port = 0;
+  const int fd = test::loopback_socket(port, false);
+  ASSERT_EQ(::listen(fd, 0), 0);
+  std::string result = "connected";
+  for (int i = 0; i < 16 && result == "connected"; ++i) {
+    result = open("127.0.0.1", port, TimeLimits{200, 0});
+  }
+  ::close(fd);
+  EXPECT_EQ(result, comm_document("Timeout while attemping to connect."));
 }
 
 volatile std::sig_atomic_t alarms = 0;

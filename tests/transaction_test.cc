@@ -116,7 +116,7 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
   Arguments arguments = mapping_arguments();
   File output = std::move(*file_open_write(nullptr, stdout));
   arguments.output = &output;
-  const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent")};
+  const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), {}};
   const std::size_t before = memory_allocated;
   int silent = 0;
   bool delivered_to_log = false;

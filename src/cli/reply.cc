@@ -14,6 +14,11 @@ namespace {
 constexpr std::int32_t kStatusOk = 200;
 constexpr std::int32_t kStatusNoBlank = 400;
 
+// How much of a body is kept while the status code is not settled: the
+// code is read like strtol reads a number, so only white space can put it
+// further into the body than this.
+constexpr std::size_t kMaxPending = std::size_t{64} << 10;
+
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Whether the header alone settles the status code.  The code is read like
@@ -43,12 +48,11 @@ std::int32_t http_get_response_code(std::string_view reply) {
 
 bool http_check_response(std::string_view reply) {
   if (http_get_response_code(reply) == kStatusOk) return true;
-  // The reason is the rest of the status line after the code.  It is looked
-  // for on that line only: a blank in a later header line is no reason, and
-  // a reply with LF line ends must not pour its header and body into it.
-  std::size_t first = reply.find(' ');
-  std::string_view line =
-      first == std::string_view::npos ? reply : reply.substr(0, reply.find('\n', first));
+  // The reason is the rest of the status line after the code, and only of
+  // that line: a blank in a later header line is no reason, and an empty
+  // status line must not pour the header and body into the report.
+  std::string_view line = reply.substr(0, reply.find('\n'));
+  std::size_t first = line.find(' ');
   std::size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
   if (first == std::string_view::npos) {
     show_error(kErrorCommunications);
@@ -71,10 +75,11 @@ void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> b
   has_header_ = true;
   header_.assign(bytes);
   body_start_ = session_.xml_parser.text.size();
-  if (header_settles_code(header_) &&
-      http_get_response_code(std::string_view(header_.c_str())) == kStatusOk) {
-    status_ = Status::kOk;
-    if (body_length) parser_reserve(session_.xml_parser, static_cast<std::size_t>(*body_length));
+  if (!header_settles_code(header_)) return;
+  status_code_ = http_get_response_code(std::string_view(header_.c_str()));
+  status_ = status_code_ == kStatusOk ? Status::kOk : Status::kFailed;
+  if (status_ == Status::kOk && body_length) {
+    parser_reserve(session_.xml_parser, static_cast<std::size_t>(*body_length));
   }
 }
 
@@ -83,17 +88,26 @@ void ReplyHandler::body(std::string_view piece) {
     parse(session_.xml_parser, piece);
     return;
   }
+  // A rejected reply's body is never shown; only the code may still be
+  // read on into its first bytes.
+  if (status_ == Status::kFailed || pending_.size() >= kMaxPending) return;
   try {
-    pending_.append(piece);
+    pending_.append(piece.substr(0, kMaxPending - pending_.size()));
   } catch (const memory_exhausted&) {
     // Reported by the gate; the piece is lost as a failed parse would lose it.
   }
 }
 
-void ReplyHandler::end() {
+void ReplyHandler::end(std::string_view cut) {
   if (!has_header_) return;
   if (status_ != Status::kOk) judge_whole_reply();
-  if (status_ == Status::kOk) write_reply();
+  if (status_ != Status::kOk) return;
+  if (cut.empty()) {
+    write_reply();
+    return;
+  }
+  show_error_detail(kErrorCommunications, cut);
+  set_exit_code(kExitCommunication);
 }
 
 // The status line did not settle the code, or the code is not 200: judge the
@@ -107,6 +121,7 @@ void ReplyHandler::judge_whole_reply() {
     whole = header_;
   }
   std::string_view seen(whole.c_str());
+  status_code_ = http_get_response_code(seen);
   if (!http_check_response(seen)) {
     status_ = Status::kFailed;
     return;

@@ -35,8 +35,13 @@ class ReplyHandler {
   void header(std::string_view bytes, std::optional<std::uint64_t> body_length = std::nullopt);
   /// The next piece of the body.
   void body(std::string_view piece);
-  /// The reply is complete: judge, decide and write.
-  void end();
+  /// The reply is over: judge its status, decide and write.  `cut` is empty
+  /// for a whole reply; otherwise it says why the reply is not whole, and a
+  /// reply whose status is 200 is then reported with that detail (exit code
+  /// 10) instead of being written: a body is written whole or not at all.
+  void end(std::string_view cut = {});
+  /// The status code judged by end(); 0 before, or when no header came.
+  std::int32_t status_code() const { return status_code_; }
 
  private:
   enum class Status { kUnknown, kOk, kFailed };
@@ -46,9 +51,12 @@ class ReplyHandler {
   Session& session_;
   std::FILE* stream_;
   Status status_ = Status::kUnknown;
+  std::int32_t status_code_ = 0;
   bool has_header_ = false;
   Text header_;
-  /// Body bytes kept aside while the status is not known to be 200.
+  /// The first body bytes, kept aside while the header does not settle the
+  /// status code (it may then be read on into the body); at most
+  /// kMaxPending bytes.
   Text pending_;
   /// Where this reply's body begins in the parser's text.
   std::size_t body_start_ = 0;

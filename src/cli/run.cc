@@ -9,6 +9,7 @@
 #include "files/file.h"
 #include "message/map_data.h"
 #include "transport/endpoint.h"
+#include "transport/time_limits.h"
 #include "xml/config.h"
 
 namespace zv {
@@ -20,6 +21,7 @@ void run(Session& session) {
     std::string_view suffix = arguments.status_query ? "/status" : "";
     std::optional<Endpoint> endpoint = uri_open(arguments.custom_uri, suffix, port);
     if (!endpoint) return;
+    endpoint->limits = time_limits_from_environment();
     // A "--post-file" that cannot be opened leaves the replies on standard
     // output, without a word.
     std::optional<File> output = file_open_write(arguments.post_path, stdout);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/memory.h"
+#include "transport/time_limits.h"
 
 namespace zv {
 
@@ -13,6 +14,8 @@ struct Endpoint {
   Text host;
   std::int32_t port = -1;
   Text path;
+  /// How long each exchange with the agent may wait.
+  TimeLimits limits;
 };
 
 /// Builds the endpoint from the user's URI (nullptr when none), a path

@@ -17,6 +17,15 @@ namespace {
 // connection or the body is complete, whatever each receive returns.
 constexpr std::size_t kReadBlock = 32768;
 
+// The longest reply header kept.  The agent's headers are a few hundred
+// bytes; anything near this is not a header worth reading.
+constexpr std::size_t kMaxReplyHeader = std::size_t{64} << 10;
+
+// The largest reply body the client takes.  A body is written whole or not
+// at all, so it is kept in memory until it is complete; this bounds that
+// memory against an agent that never stops sending.
+constexpr std::uint64_t kMaxReplyBody = std::uint64_t{256} << 20;
+
 void append_number(Text& out, std::int64_t value) {
   char digits[24];
   auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
@@ -69,16 +78,28 @@ std::optional<std::uint64_t> content_length(std::string_view header) {
   return std::nullopt;
 }
 
+// Why a reply is not written: it stopped short, or it would not fit.
+constexpr std::string_view kReplyCut = "The reply of the agent ended before it was complete.";
+constexpr std::string_view kReplyTooLarge = "The reply of the agent is larger than the client accepts.";
+
 // Splits the incoming bytes of one reply into its header and its body.  The
 // header ends at an empty line: LF LF, with CRs allowed before each LF.
+// Neither part is kept without bound: a header beyond kMaxReplyHeader or a
+// body beyond kMaxReplyBody ends the reply, which is then judged by what
+// arrived and not written.
 class ReplyReader {
  public:
   explicit ReplyReader(ReplyHandler& handler) : handler_(handler) {}
 
-  /// Takes the next bytes; false once the body has reached its length.
+  /// Takes the next bytes; false once the reply is over (the body reached
+  /// its length, or a part outgrew its limit).
   bool feed(std::string_view bytes) {
     if (!header_done_) {
       std::size_t end = scan_header(bytes);
+      if (header_.size() + end > kMaxReplyHeader) {
+        too_large_ = true;
+        return false;
+      }
       header_.append(bytes.substr(0, end));
       if (!header_done_) return true;
       remaining_ = content_length(header_);
@@ -89,12 +110,28 @@ class ReplyReader {
       if (bytes.size() > *remaining_) bytes = bytes.substr(0, *remaining_);
       *remaining_ -= bytes.size();
     }
+    body_size_ += bytes.size();
+    if (body_size_ > kMaxReplyBody) {
+      too_large_ = true;
+      return false;
+    }
     if (!bytes.empty()) handler_.body(bytes);
     return !(remaining_ && *remaining_ == 0);
   }
 
-  void finish() {
-    if (header_done_) handler_.end();
+  /// True once the status line has arrived with its line end.
+  bool has_status_line() const { return status_line_done_; }
+
+  /// The reply is over: `closed` when the agent closed the connection,
+  /// false when reading failed or stopped early.  A reply counts as whole
+  /// when its body reached the announced length, or, without one, when the
+  /// agent closed the connection after the header.
+  void finish(bool closed) {
+    if (!status_line_done_) return;
+    if (!header_done_) handler_.header(header_, std::nullopt);
+    bool whole = !too_large_ && header_done_ && (remaining_ ? *remaining_ == 0 : closed);
+    std::string_view cut = too_large_ ? kReplyTooLarge : kReplyCut;
+    handler_.end(whole ? std::string_view() : cut);
   }
 
  private:
@@ -103,6 +140,7 @@ class ReplyReader {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       char c = bytes[i];
       if (c == '\n') {
+        status_line_done_ = true;
         if (line_end_) {
           header_done_ = true;
           return i + 1;
@@ -117,28 +155,51 @@ class ReplyReader {
 
   ReplyHandler& handler_;
   Text header_;
+  bool status_line_done_ = false;
   bool header_done_ = false;
   bool line_end_ = false;
+  bool too_large_ = false;
+  std::uint64_t body_size_ = 0;
   std::optional<std::uint64_t> remaining_;
 };
 
-void http_response(Connection& connection, ReplyHandler& handler) {
+// The detail for a reply whose status line never arrived, by the errno of
+// the read that ended it (0: the agent closed the connection).
+std::string_view no_reply_detail(int error) {
+  if (error == 0) return "The agent closed the connection without replying.";
+  if (error == ETIMEDOUT) return "Timeout while waiting for the agent to reply.";
+  return "The connection to the agent was broken before it replied.";
+}
+
+// Reads the reply and hands it on.  False, reported with exit code 10,
+// when no status line arrived: the agent did not answer.
+bool http_response(Connection& connection, ReplyHandler& handler) {
   ReplyReader reader(handler);
   char buffer[kReadBlock];
+  bool closed = false;
+  int error = 0;
   try {
     for (;;) {
       ssize_t n = socket_read(connection, buffer, sizeof buffer);
       if (n > 0) {
         if (!reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)))) break;
-      } else if (!(n < 0 && errno == EAGAIN)) {
-        break;  // closed by the agent, or a failed read: the reply ends here
+        continue;
       }
+      closed = n == 0;
+      if (n < 0) error = errno;
+      break;
     }
     memory_wipe(buffer, sizeof buffer);
-    reader.finish();
+    if (!reader.has_status_line()) {
+      show_error_detail(kErrorCommunications, no_reply_detail(error));
+      set_exit_code(kExitCommunication);
+      return false;
+    }
+    reader.finish(closed);
   } catch (const memory_exhausted&) {
     memory_wipe(buffer, sizeof buffer);  // reported by the gate; the reply is given up
   }
+  return true;
 }
 
 }  // namespace
@@ -176,7 +237,8 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
                 ReplyHandler& handler) {
-  std::optional<Connection> connection = socket_open(endpoint.host.c_str(), endpoint.port);
+  std::optional<Connection> connection =
+      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits);
   if (!connection) return false;
   int error = 0;
   try {
@@ -190,12 +252,15 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
   }
   if (error != 0) {
     // A request that did not go out whole was not delivered.
-    show_comm_error(error);
+    if (error == ETIMEDOUT) {
+      show_error_detail(kErrorCommunications, "Timeout while sending the request to the agent.");
+    } else {
+      show_comm_error(error);
+    }
     set_exit_code(kExitCommunication);
     return false;
   }
-  http_response(*connection, handler);
-  return true;
+  return http_response(*connection, handler);
 }
 
 bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list) {
@@ -205,7 +270,10 @@ bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list)
 
 void post(Session& session, const Endpoint& endpoint, const ParamList& list) {
   ReplyHandler handler(session, session.arguments.output->stream);
-  if (!http_query(endpoint, &list, kHttpPost, handler)) log_error(session.arguments);
+  bool answered = http_query(endpoint, &list, kHttpPost, handler);
+  // A 5xx status says the agent could not take the submission now; any
+  // other status says it was taken, or refused for good.
+  if (!answered || handler.status_code() / 100 == 5) log_error(session.arguments);
 }
 
 }  // namespace zv

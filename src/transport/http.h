@@ -22,17 +22,21 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 
 /// Connects, writes the request, reads the reply until the agent closes the
 /// connection (or the body reaches its Content-Length) and hands it to
-/// `handler`.  True when the request was written and the reply read,
-/// whatever its status; false when the exchange could not be carried out
-/// (already reported).
+/// `handler`.  True when the agent answered, that is when the reply's status
+/// line arrived whole, whatever the status and whatever came after it;
+/// false when the exchange could not be made or the agent gave no status
+/// line (closed, reset, or silent past the time limit).  Failures are
+/// reported with exit code 10, or 30 for a memory shortage.
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
                 ReplyHandler& handler);
 
-/// A GET exchange whose reply goes to the run's output.
+/// A GET exchange whose reply goes to the run's output.  True when the
+/// agent answered (see http_query).
 bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list);
 
-/// Sends a submission by POST; one that cannot be delivered is written to
-/// the recovery log.
+/// Sends a submission by POST.  One that the agent did not answer, or
+/// answered with a 5xx status (it could not take it now), is written to the
+/// recovery log; one answered with any other status counts as delivered.
 void post(Session& session, const Endpoint& endpoint, const ParamList& list);
 
 }  // namespace zv

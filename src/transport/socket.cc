@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -78,16 +79,35 @@ class SystemResolver final : public Resolver {
 SystemResolver system_resolver;
 Resolver* current_resolver = &system_resolver;
 
-// Returns 0 once connected, else the errno of the failure.
-int connect_peer(int descriptor, const sockaddr_in& peer) {
-  if (connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
-  if (errno != EINTR) return errno;
-  // An interrupted connect carries on in the background; a second connect
-  // would only say EALREADY.  Wait until it is settled and take its outcome.
-  pollfd watch{descriptor, POLLOUT, 0};
-  while (poll(&watch, 1, -1) < 0) {
+// Waits until `descriptor` is ready for `events`, at most `limit_ms` in all
+// (0: for ever), however often a signal interrupts the wait.  Returns 0 when
+// ready (or in error: the next call says which), ETIMEDOUT, or the errno of
+// a failed poll.
+int wait_ready(int descriptor, short events, int limit_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
+  pollfd watch{descriptor, events, 0};
+  for (;;) {
+    int wait_ms = -1;
+    if (limit_ms > 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return ETIMEDOUT;
+      wait_ms = static_cast<int>(left);
+    }
+    int ready = poll(&watch, 1, wait_ms);
+    if (ready > 0) return 0;
+    if (ready == 0) return ETIMEDOUT;
     if (errno != EINTR) return errno;
   }
+}
+
+// Returns 0 once connected, else the errno of the failure.  The descriptor
+// is non-blocking, so the connect goes on in the background while the
+// limit runs.
+int connect_peer(int descriptor, const sockaddr_in& peer, int limit_ms) {
+  if (connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return errno;
+  if (int error = wait_ready(descriptor, POLLOUT, limit_ms); error != 0) return error;
   int error = 0;
   socklen_t length = sizeof error;
   if (getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return errno;
@@ -123,12 +143,13 @@ void socket_set_resolver(Resolver* resolver) {
 }
 
 Connection::Connection(Connection&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    : descriptor_(std::exchange(other.descriptor_, -1)), io_ms_(other.io_ms_) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
     Connection old(std::move(*this));
     descriptor_ = std::exchange(other.descriptor_, -1);
+    io_ms_ = other.io_ms_;
   }
   return *this;
 }
@@ -140,7 +161,8 @@ Connection::~Connection() {
   descriptor_ = -1;
 }
 
-std::optional<Connection> socket_open(const char* host, std::int32_t port) {
+std::optional<Connection> socket_open(const char* host, std::int32_t port,
+                                      const TimeLimits& limits) {
   in_addr address{};
   int h_error = 0;
   Resolver& resolver = socket_resolver();
@@ -150,7 +172,8 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port) {
     return std::nullopt;
   }
 
-  Connection connection(socket(AF_INET, SOCK_STREAM, 0));
+  Connection connection(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+                        limits.io_ms);
   if (connection.descriptor() < 0) {
     show_error(kErrorCommunications);
     set_exit_code(kExitCommunication);
@@ -161,7 +184,7 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port) {
   peer.sin_family = AF_INET;
   peer.sin_port = htons(static_cast<std::uint16_t>(port));
   peer.sin_addr = address;
-  if (int error = connect_peer(connection.descriptor(), peer); error != 0) {
+  if (int error = connect_peer(connection.descriptor(), peer, limits.connect_ms); error != 0) {
     show_comm_error(error);
     set_exit_code(kExitCommunication);
     return std::nullopt;
@@ -177,7 +200,11 @@ int socket_write(Connection& connection, std::string_view bytes) {
     ssize_t sent = send(connection.descriptor(), next, left, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+      if (int error = wait_ready(connection.descriptor(), POLLOUT, connection.io_ms()); error != 0) {
+        return error;
+      }
+      continue;
     }
     next += sent;
     left -= static_cast<std::size_t>(sent);
@@ -186,11 +213,16 @@ int socket_write(Connection& connection, std::string_view bytes) {
 }
 
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
-  ssize_t received;
-  do {
-    received = recv(connection.descriptor(), buffer, length, 0);
-  } while (received < 0 && errno == EINTR);
-  return received;
+  for (;;) {
+    ssize_t received = recv(connection.descriptor(), buffer, length, 0);
+    if (received >= 0) return received;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (int error = wait_ready(connection.descriptor(), POLLIN, connection.io_ms()); error != 0) {
+      errno = error;
+      return -1;
+    }
+  }
 }
 
 std::string_view comm_error_text(int code) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "transport/time_limits.h"
+
 namespace zv {
 
 /// Failure codes of name resolution, numbered like the resolver's h_errno.
@@ -37,34 +39,42 @@ Resolver& socket_resolver();
 /// Test seam: use `resolver` (nullptr restores the system's).
 void socket_set_resolver(Resolver* resolver);
 
-/// A connected stream socket; closed when destroyed.
+/// A connected stream socket; closed when destroyed.  Its descriptor is
+/// non-blocking: reads and writes wait in poll, for at most `io_ms` without
+/// progress (0: for ever).
 class Connection {
  public:
-  explicit Connection(int descriptor) : descriptor_(descriptor) {}
+  explicit Connection(int descriptor, int io_ms = 0) : descriptor_(descriptor), io_ms_(io_ms) {}
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&& other) noexcept;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
   int descriptor() const { return descriptor_; }
+  int io_ms() const { return io_ms_; }
 
  private:
   int descriptor_ = -1;
+  int io_ms_ = 0;
 };
 
 /// Opens a connection to host:port (a port above 65535 keeps its low 16
-/// bits).  A name that does not resolve falls back to 127.0.0.1.  Every
-/// failure is reported (COMMUNICATIONS_FAILURE document) and records exit
-/// code 10; the result is then nullopt.
-std::optional<Connection> socket_open(const char* host, std::int32_t port);
+/// bits).  A name that does not resolve falls back to 127.0.0.1.  A connect
+/// that has not completed within `limits.connect_ms` fails as ETIMEDOUT.
+/// Every failure is reported (COMMUNICATIONS_FAILURE document) and records
+/// exit code 10; the result is then nullopt.
+std::optional<Connection> socket_open(const char* host, std::int32_t port,
+                                      const TimeLimits& limits = {});
 
 /// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
 /// never raising SIGPIPE.  Returns 0 when everything was written, else the
-/// errno of the failure.
+/// errno of the failure (ETIMEDOUT when the agent took nothing for the
+/// connection's time limit).
 int socket_write(Connection& connection, std::string_view bytes);
 
-/// One receive; retried on EINTR.  Returns the byte count, 0 when the peer
-/// has closed, or -1 with errno set.
+/// One receive, waiting for data at most the connection's time limit;
+/// retried on EINTR.  Returns the byte count, 0 when the peer has closed,
+/// or -1 with errno set (ETIMEDOUT when nothing arrived in time).
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length);
 
 /// Reports COMMUNICATIONS_FAILURE with the text that the communication error

@@ -14,6 +14,16 @@ enum ParseResult : int {
   kParseIncomplete = 3,  // an attribute without a quoted value before '>'
 };
 
+/// Makes room for `expected` more bytes of text in one block, so that a
+/// text whose length is announced (a reply's Content-Length) arrives without
+/// the copies of repeated growth.  At most kParserReserveLimit bytes are
+/// set aside up front: an announcement is only a claim of the agent, so the
+/// rest grows as the bytes really arrive.  Never throws; a refusal
+/// has been reported by the gate and leaves the parser as it was.
+void parser_reserve(Parser& parser, std::size_t expected) noexcept;
+
+inline constexpr std::size_t kParserReserveLimit = std::size_t{1} << 20;
+
 /// Appends `piece` to the parser's text and reads every complete tag.  A
 /// text fed in pieces of any size yields the tags the whole text would give,
 /// in time linear in its total size; a start tag is read once its '>' and
@@ -29,15 +39,6 @@ enum ParseResult : int {
 /// attribute, or meets an attribute without a quoted value, stays recorded
 /// with the attributes before it and the parser stalls there; the call goes
 /// on.  Shortages have been reported by the memory gate.  Never throws.
-/// Makes room for `expected` more bytes of text in one block, so that a
-/// text whose length is announced (a reply's Content-Length) arrives without
-/// the copies of repeated growth.  At most kParserReserveLimit bytes are
-/// set aside, so a false announcement costs little.  Never throws; a refusal
-/// has been reported by the gate and leaves the parser as it was.
-void parser_reserve(Parser& parser, std::size_t expected) noexcept;
-
-inline constexpr std::size_t kParserReserveLimit = std::size_t{64} << 20;
-
 int parse(Parser& parser, std::string_view piece) noexcept;
 
 }  // namespace zv
