@@ -43,6 +43,8 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
       // The agent answered: delivered, or refused for good.
       {"agent", 0, "", false},
       {"status=404 reason=\"Not Found\"", 50, "Not Found", false},
+      // The agent's words cannot add to the document.
+      {"status=400 reason=\"</errordetail><x>&\"", 50, "&lt;/errordetail&gt;&lt;x&gt;&amp;", false},
       {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", 50, "Unable to access message queues.", false},
       // The reason comes from the status line only, even an empty one.
       {"raw=\"\\r\\nContent-Type: text/xml\\r\\n\\r\\n<a>x</a>\"", 50,

@@ -36,24 +36,47 @@ void put(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+// Element content with its markup characters as entities, so that a text
+// from the agent (a reason phrase) cannot close the element and add its own.
+void put_escaped(std::FILE* stream, std::string_view text) {
+  for (std::size_t at; (at = text.find_first_of("&<>")) != std::string_view::npos;) {
+    put(stream, text.substr(0, at));
+    put(stream, text[at] == '&' ? "&amp;" : text[at] == '<' ? "&lt;" : "&gt;");
+    text.remove_prefix(at + 1);
+  }
+  put(stream, text);
+}
+
+// CDATA content: a "]]>" inside would end the section, so the section is
+// closed between its "]]" and its ">" and opened again.
+void put_cdata(std::FILE* stream, std::string_view text) {
+  constexpr std::string_view kEnd = "]]>";
+  for (std::size_t at; (at = text.find(kEnd)) != std::string_view::npos;) {
+    put(stream, text.substr(0, at + 2));
+    put(stream, "]]><![CDATA[");
+    text.remove_prefix(at + 2);
+  }
+  put(stream, text);
+}
+
 }  // namespace
 
 void print_error(std::FILE* stream, std::string_view code, std::string_view text,
                  std::string_view detail, const Words* words) {
   put(stream, "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
               "<subclass>ERROR</subclass></header><data><errorcode>");
-  put(stream, code);
+  put_escaped(stream, code);
   put(stream, "</errorcode><errortext>");
-  put(stream, text);
+  put_escaped(stream, text);
   put(stream, "</errortext><errordetail>");
-  put(stream, detail);
+  put_escaped(stream, detail);
   put(stream, "</errordetail>");
   if (words != nullptr) {
     put(stream, "<incoming_message><![CDATA[");
     bool first = true;
     for (const char* word : *words) {
       if (!first) put(stream, " ");
-      put(stream, word);
+      put_cdata(stream, word);
       first = false;
     }
     put(stream, "]]></incoming_message>");

@@ -34,9 +34,12 @@ enum ErrorNumber : int {
 /// words of a data-map line).
 using Words = std::span<const char* const>;
 
-/// Writes one error document to `stream`.  The texts are written exactly as
-/// given, without escaping.  With `words`, an incoming_message element holds
-/// them joined by single blanks.
+/// Writes one error document to `stream`.  Texts may come from the agent or
+/// from input, so none can change the document's structure: '&', '<' and
+/// '>' in code, text and detail are written as entities, and a "]]>" in a
+/// word splits the CDATA section around it.  Texts without these are
+/// written exactly as given.  With `words`, an incoming_message element
+/// holds them joined by single blanks.
 void print_error(std::FILE* stream, std::string_view code, std::string_view text,
                  std::string_view detail, const Words* words);
 
