@@ -43,6 +43,7 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
       // The agent answered: delivered, or refused for good.
       {"agent", 0, "", false},
       {"status=404 reason=\"Not Found\"", 50, "Not Found", false},
+      {"status=204 reason=\"No Content\"", 50, "No Content", false},
       // The agent's words cannot add to the document.
       {"status=400 reason=\"</errordetail><x>&\"", 50, "&lt;/errordetail&gt;&lt;x&gt;&amp;", false},
       {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", 50, "Unable to access message queues.", false},

@@ -82,6 +82,15 @@ TEST_F(Exchange, ResponsesUpToTheMaximum) {
   }
 }
 
+TEST_F(Exchange, AgentErrorMessageEndsTheRetrieval) {
+  const std::string error = transaction_document("Agent", "ERROR", "<errorcode>X</errorcode>");
+  StandInAgent agent(client.dir(), {"--queue-response", "c", "<a>0</a>", "--queue-response", "c",
+                                    error, "--queue-response", "c", "<a>2</a>"});
+  RunResult r = client.run({"--get-response", "c", "--get-response-max", "5"});
+  EXPECT_EQ(agent.request_count(), 2);
+  EXPECT_EQ(r.out, "<a>0</a>" + error);
+}
+
 TEST_F(Exchange, AgentDownReportsAndLogsTheSubmission) {
   client.configure_port(unused_port());
   RunResult first = client.run({"<a>one</a>"});

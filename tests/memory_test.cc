@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include "cli/error.h"
 
 namespace zv {
@@ -29,6 +33,24 @@ TEST(Memory, RefusalReportsAndRecordsThirty) {
   memory_close(nullptr);
   EXPECT_EQ(memory_allocated, before);
   set_exit_code(0);
+}
+
+// Every block is wiped whole before it goes back, small and large alike:
+// the heap or the system must never get message bytes back.
+std::vector<std::pair<const void*, std::size_t>> wipes;
+
+TEST(Memory, EveryBlockIsWipedWholeOnRelease) {
+  memory_set_wipe([](void* block, int value, std::size_t n) {
+    wipes.push_back({block, n});
+    return std::memset(block, value, n);
+  });
+  for (std::size_t size : {std::size_t{0}, std::size_t{15}, std::size_t{3} << 20}) {
+    wipes.clear();
+    void* block = memory_open(size);
+    memory_close(block);
+    EXPECT_EQ(wipes, (decltype(wipes){{block, size + 1}})) << size;
+  }
+  memory_set_wipe(nullptr);
 }
 
 }  // namespace

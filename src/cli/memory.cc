@@ -49,7 +49,7 @@ long fail_countdown = -1;
 
 // A call through a volatile pointer cannot be proven dead, so the wipe of a
 // block that is about to be freed stays in the program.
-void* (*volatile wipe_memset)(void*, int, std::size_t) = std::memset;
+WipeFunction volatile wipe_memset = std::memset;
 
 }  // namespace
 
@@ -91,5 +91,7 @@ void memory_wipe(void* block, std::size_t n) {
 }
 
 void memory_fail_after(long n) { fail_countdown = n; }
+
+void memory_set_wipe(WipeFunction wipe) { wipe_memset = wipe != nullptr ? wipe : std::memset; }
 
 }  // namespace zv

@@ -30,6 +30,12 @@ void memory_close(void* block);
 /// Overwrites n bytes with zeros in a way the compiler may not elide.
 void memory_wipe(void* block, std::size_t n);
 
+/// The function every wipe goes through; memset unless a test put its own
+/// (which must still clear the bytes) to see what is wiped.  nullptr
+/// restores memset.
+using WipeFunction = void* (*)(void*, int, std::size_t);
+void memory_set_wipe(WipeFunction wipe);
+
 /// Test seam: the memory_open call `n` calls from now (0 = the next one)
 /// refuses as an exhausted heap would.  A negative n disarms it.
 void memory_fail_after(long n);
