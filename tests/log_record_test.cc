@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_fixture.h"
 #include "files/recovery_log.h"
 #include "message/map_data_split.h"
 
@@ -54,6 +55,7 @@ TEST(LogRecord, DataMapSubmissionsComeBackAsSent) {
       {"007", {"x"}, true},
       {"12abc", {"x"}, true},
       {"abc", {"x"}, false},
+      {"abc", {}, false},
       {"-1", {"x"}, false},
       {"1 2", {"x"}, false},
       {"<7", {"x"}, false},
@@ -81,12 +83,39 @@ TEST(LogRecord, DataMapSubmissionsComeBackAsSent) {
   }
 }
 
-TEST(LogRecord, OlderLinesKeepTheirMeaning) {
-  EXPECT_EQ(log_record_kind("<a/>"), LogRecordKind::kMessage);
-  EXPECT_EQ(log_record_kind("12 \"a\""), LogRecordKind::kMapDataLine);
-  EXPECT_EQ(log_record_kind("hello world"), LogRecordKind::kMapDataLine);
-  EXPECT_EQ(log_record_kind("\x1e"), LogRecordKind::kMapDataLine);
-  EXPECT_EQ(log_record_kind("\x1eX"), LogRecordKind::kMapDataLine);
+// Older plain lines, and marked lines this client cannot have written
+// (they are read as plain lines rather than dropped).
+TEST(LogRecord, LinesAreReadByTheirKind) {
+  const std::pair<std::string_view, LogRecordKind> cases[] = {
+      {"<a/>", LogRecordKind::kMessage},
+      {"12 \"a\"", LogRecordKind::kMapDataLine},
+      {"hello world", LogRecordKind::kMapDataLine},
+      {"\x1e", LogRecordKind::kMapDataLine},
+      {"\x1eX", LogRecordKind::kMapDataLine},
+      {"\x1eM", LogRecordKind::kMarkedMessage},
+      {"\x1eMa\\\\b\\nc\\r", LogRecordKind::kMarkedMessage},
+      {"\x1eMbad \\q escape", LogRecordKind::kMapDataLine},
+      {"\x1eMends in \\", LogRecordKind::kMapDataLine},
+      {"\x1e" "D\"T-9\" \"x\"", LogRecordKind::kMarkedMapData},
+      {"\x1e" "D", LogRecordKind::kMapDataLine},
+      {"\x1e" "D  \"T-9\"", LogRecordKind::kMapDataLine},
+      {"\x1e" "DT-9 \"x\"", LogRecordKind::kMapDataLine},
+      {"\x1e" "D\"T-9\" \\t", LogRecordKind::kMapDataLine},
+  };
+  for (const auto& [line, kind] : cases) EXPECT_EQ(log_record_kind(line), kind) << line;
+}
+
+// Such a line is reported with its words, and the lines after it still go.
+TEST(LogRecord, UndecodableMarkedLineIsReportedNotDropped) {
+  test::ClientFixture client;
+  test::StandInAgent agent(client.dir(), {});
+  client.write("old.log", "\x1eMbad \\q escape\n<a>after</a>\n");
+  test::RunResult r = client.run({"--recover-file", "old.log"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("<errorcode>INVALID_MAP_DATA</errorcode>"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("<![CDATA[\x1e" "Mbad q escape]]>"), std::string::npos) << r.err;
+  ASSERT_EQ(agent.request_count(), 1);
+  EXPECT_NE(agent.request(1).find("message=%3Ca%3Eafter%3C%2Fa%3E"), std::string::npos);
 }
 
 }  // namespace

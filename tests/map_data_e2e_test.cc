@@ -70,7 +70,8 @@ TEST(MapDataE2e, AgentDownLogsTheSubmission) {
   EXPECT_EQ(client.run({"--map-data", "cust7", "disk"}).status, 10);
   client.write("map.txt", "12 \"a b\" c:\\\\d\n");
   EXPECT_EQ(client.run({"--map-data-file", "map.txt"}).status, 10);
-  EXPECT_EQ(client.read("logs/ZVClient.log"), "1 \"cust7\" \"disk\"\n12 \"a b\" \"c:\\\\d\"\n");
+  EXPECT_EQ(client.run({"--map-data"}).status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), "1 \"cust7\" \"disk\"\n12 \"a b\" \"c:\\\\d\"\n1 \n");
 }
 
 }  // namespace

@@ -46,6 +46,18 @@ Text marked(char kind, std::string_view record) {
   return line;
 }
 
+// Only the three escapes that `marked` makes; anything else means the line
+// was not written by this client or was damaged since.
+bool escapes_decode(std::string_view payload) {
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    if (payload[i] != '\\') continue;
+    if (++i == payload.size()) return false;
+    char next = payload[i];
+    if (next != '\\' && next != 'n' && next != 'r') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool log_message_is_plain(std::string_view message) {
@@ -69,8 +81,11 @@ Text log_map_data_record(const char* transaction_id, Words items, std::size_t fi
 
 LogRecordKind log_record_kind(std::string_view line) {
   if (line.size() >= 2 && line[0] == kLogMark) {
-    if (line[1] == kLogMarkMessage) return LogRecordKind::kMarkedMessage;
-    if (line[1] == kLogMarkMapData) return LogRecordKind::kMarkedMapData;
+    std::string_view payload = line.substr(2);
+    if (line[1] == kLogMarkMessage && escapes_decode(payload)) return LogRecordKind::kMarkedMessage;
+    if (line[1] == kLogMarkMapData && escapes_decode(payload) && payload.starts_with('"')) {
+      return LogRecordKind::kMarkedMapData;
+    }
   }
   return !line.empty() && line[0] == '<' ? LogRecordKind::kMessage : LogRecordKind::kMapDataLine;
 }

@@ -16,8 +16,16 @@
 // These are: a message that does not begin with '<' (a Classic message) or
 // that holds a line break; a data-map submission whose transaction id does
 // not read back as the same single number word, or whose items hold a line
-// break.  No plain line this client writes begins with kLogMark, and a line
-// that begins with it without a kind letter is read as a plain line.
+// break.  No plain line this client writes begins with kLogMark.
+//
+// A line that begins with kLogMark but cannot be decoded is read as a plain
+// line, whole, mark included, just as one without a kind letter is: never
+// dropped unseen.  Beginning with the mark and not '<', it goes down the
+// data-map road, where its first word is no number: it is reported as
+// invalid map data with its words shown, or, with a transaction id from the
+// command line, sent as it stands.  Decoding needs every backslash of the
+// payload to begin one of the three escapes the writer makes, and a marked
+// data-map record to begin with its quoted transaction id (so it has one).
 #pragma once
 
 #include <cstddef>
@@ -50,11 +58,13 @@ enum class LogRecordKind {
   kMarkedMapData,  // the payload is the escaped data-map record, id quoted
 };
 
-/// The kind of a line read from the log.
+/// The kind of a line read from the log; a marked line is one of the marked
+/// kinds only when its payload can be decoded.  Linear in the line.
 LogRecordKind log_record_kind(std::string_view line);
 
 /// The payload of a marked line (after the mark and the kind letter) with
-/// its escapes undone.  Throws memory_exhausted.
+/// its escapes undone; a backslash before any other character stands for
+/// that character.  Throws memory_exhausted.
 Text log_unescape(std::string_view payload);
 
 }  // namespace zv

@@ -1,0 +1,192 @@
+// The log file layer: which places are trusted, records never glued or
+// left half written, each record synced, and a log renamed away between
+// open and lock.
+#include "files/log_file.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent_fixture.h"
+#include "cli/error.h"
+#include "files/recovery_log.h"
+
+namespace zv {
+namespace {
+
+namespace fs = std::filesystem;
+
+void put(const std::string& path, const std::string& content, mode_t mode = 0600) {
+  std::ofstream(path, std::ios::binary) << content;
+  ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+// Ways to make a place unusable; the one at `path` must never be written.
+// Each says whether it could be arranged.
+const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> kSpoilers = {
+    {"symlink to own file",
+     [](const std::string& path) {
+       put(path + ".victim", "old\n");
+       return symlink((path + ".victim").c_str(), path.c_str()) == 0;
+     }},
+    {"fifo", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }},
+    {"directory", [](const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }},
+    {"foreign owner",
+     [](const std::string& path) {
+       put(path, "old\n");
+       return chown(path.c_str(), 65534, 65534) == 0;
+     }},
+    {"world-writable", [](const std::string& path) { put(path, "old\n", 0666); return true; }},
+    {"group-writable", [](const std::string& path) { put(path, "old\n", 0620); return true; }},
+    {"second link",
+     [](const std::string& path) {
+       put(path, "old\n");
+       return link(path.c_str(), (path + ".link").c_str()) == 0;
+     }},
+};
+
+// Every regular file below `dir` still holds what it was given.
+void expect_untouched(const std::string& dir, const char* name) {
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(test::file_contents(entry.path()), "old\n") << name;
+    }
+  }
+}
+
+TEST(LogFile, UnusablePlacesArePassedOver) {
+  for (const auto& [name, spoil] : kSpoilers) {
+    test::TempDir bad, good;
+    std::string bad_path = bad.path() + "/ZVClient.log", good_path = good.path() + "/ZVClient.log";
+    if (!spoil(bad_path)) continue;  // a foreign owner needs root
+    const LogPlace places[] = {{nullptr, bad_path.c_str()}, {good.path().c_str(), good_path.c_str()}};
+    EXPECT_TRUE(log_write("rec", places)) << name;
+    EXPECT_EQ(test::file_contents(good_path), "rec\n") << name;
+    expect_untouched(bad.path(), name);
+  }
+}
+
+TEST(LogFile, NoUsablePlaceIsReported) {
+  test::TempDir dir;
+  std::vector<std::string> paths;
+  for (const auto& [name, spoil] : kSpoilers) {
+    paths.push_back(dir.path() + "/" + std::to_string(paths.size()));
+    if (!spoil(paths.back())) paths.pop_back();
+  }
+  std::vector<LogPlace> places;
+  for (const std::string& path : paths) places.push_back({nullptr, path.c_str()});
+  Arguments arguments;
+  arguments.message = "<a>kept?</a>";
+  set_exit_code(kExitCommunication);
+  testing::internal::CaptureStderr();
+  log_error(arguments, places);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR  Recovery log could not be written.\n");
+  EXPECT_EQ(get_exit_code(), kExitFile);
+  set_exit_code(kExitOk);
+  expect_untouched(dir.path(), "all places");
+}
+
+TEST(LogFile, RecordNeverGluedToAnUnterminatedLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "rec\n"}, {"a\n", "a\nrec\n"}, {"cut short", "cut short\nrec\n"}, {"a\nhalf", "a\nhalf\nrec\n"}};
+  for (const auto& [before, after] : cases) {
+    test::TempDir dir;
+    std::string path = dir.path() + "/ZVClient.log";
+    if (!before.empty()) put(path, before);
+    const LogPlace place[] = {{nullptr, path.c_str()}};
+    ASSERT_TRUE(log_write("rec", place));
+    EXPECT_EQ(test::file_contents(path), after) << before;
+  }
+}
+
+// Passes the calls through, except the faults it is armed with (each once).
+struct FaultyCalls : LogFileCalls {
+  std::size_t per_call = SIZE_MAX;  // most bytes one write takes
+  long fail_after = -1;             // bytes written before a write fails
+  bool interrupt = false, fail_sync = false;
+  std::function<void()> before_lock;
+  int locks = 0, syncs = 0;
+  std::size_t written = 0, written_at_sync = 0;
+
+  int lock(int fd) override {
+    if (locks++ == 0 && before_lock) before_lock();
+    return LogFileCalls::lock(fd);
+  }
+  ssize_t write(int fd, const iovec* parts, int count) override {
+    if (std::exchange(interrupt, false)) return errno = EINTR, -1;
+    if (fail_after == 0) return fail_after = -1, errno = ENOSPC, -1;
+    std::size_t room = fail_after > 0 ? std::min(per_call, std::size_t(fail_after)) : per_call;
+    std::vector<iovec> cut;
+    for (int i = 0; i < count && room > 0; ++i) {
+      cut.push_back({parts[i].iov_base, std::min(room, parts[i].iov_len)});
+      room -= cut.back().iov_len;
+    }
+    ssize_t done = LogFileCalls::write(fd, cut.data(), int(cut.size()));
+    if (done > 0 && fail_after > 0) fail_after -= done;
+    if (done > 0) written += std::size_t(done);
+    return done;
+  }
+  int sync(int fd) override {
+    ++syncs;
+    written_at_sync = written;
+    if (std::exchange(fail_sync, false)) return errno = EIO, -1;
+    return LogFileCalls::sync(fd);
+  }
+};
+
+// A record written in pieces lands whole; one that fails part way, or is
+// not made durable, is cut off again and goes to the next place.
+TEST(LogFile, FailedRecordLeavesNoPartialLine) {
+  const struct {
+    const char* name;
+    std::function<void(FaultyCalls&)> arm;
+    std::string first, second;
+    int syncs;
+  } cases[] = {
+      {"whole", [](FaultyCalls&) {}, "old\nrecord\n", "", 1},
+      {"byte by byte", [](FaultyCalls& c) { c.per_call = 1; }, "old\nrecord\n", "", 1},
+      {"interrupted", [](FaultyCalls& c) { c.interrupt = true; }, "old\nrecord\n", "", 1},
+      {"disk full midway", [](FaultyCalls& c) { c.fail_after = 3; }, "old", "record\n", 1},
+      {"disk full at once", [](FaultyCalls& c) { c.fail_after = 0; }, "old", "record\n", 1},
+      {"sync fails", [](FaultyCalls& c) { c.fail_sync = true; }, "old", "record\n", 2},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    std::string first = dir.path() + "/first.log", second = dir.path() + "/second.log";
+    put(first, "old");
+    const LogPlace places[] = {{nullptr, first.c_str()}, {nullptr, second.c_str()}};
+    FaultyCalls calls;
+    c.arm(calls);
+    EXPECT_TRUE(log_write("record", places, calls)) << c.name;
+    EXPECT_EQ(test::file_contents(first), c.first) << c.name;
+    EXPECT_EQ(test::file_contents(second), c.second) << c.name;
+    EXPECT_EQ(calls.syncs, c.syncs) << c.name;
+    EXPECT_EQ(calls.written_at_sync, calls.written) << c.name << ": synced before the record was written";
+  }
+}
+
+// A recovery renames the log while a writer waits for the lock: the record
+// goes to the fresh log, never into the file the recovery is reading.
+TEST(LogFile, LogRenamedBeforeTheLockIsReopened) {
+  test::TempDir dir;
+  std::string path = dir.path() + "/ZVClient.log", renamed = path + ".recover";
+  put(path, "old\n");
+  FaultyCalls calls;
+  calls.before_lock = [&] { ASSERT_EQ(rename(path.c_str(), renamed.c_str()), 0); };
+  const LogPlace place[] = {{nullptr, path.c_str()}};
+  ASSERT_TRUE(log_write("rec", place, calls));
+  EXPECT_EQ(test::file_contents(renamed), "old\n");
+  EXPECT_EQ(test::file_contents(path), "rec\n");
+  EXPECT_EQ(calls.locks, 2);
+}
+
+}  // namespace
+}  // namespace zv
