@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string_view>
 #include <stdexcept>
 #include <thread>
 
@@ -109,6 +112,42 @@ void ClientFixture::write(const std::string& name, const std::string& content) c
 
 bool ClientFixture::exists(const std::string& name) const {
   return std::filesystem::exists(dir() + "/" + name);
+}
+
+FormFields form_fields(const std::string& form) {
+  auto decode = [](std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '+') {
+        out += ' ';
+      } else if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+        out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+        i += 2;
+      } else {
+        out += text[i];
+      }
+    }
+    return out;
+  };
+  FormFields fields;
+  std::string_view rest = form;
+  while (!rest.empty()) {
+    std::string_view pair = rest.substr(0, rest.find('&'));
+    rest.remove_prefix(std::min(rest.size(), pair.size() + 1));
+    std::size_t eq = pair.find('=');
+    if (!pair.empty())
+      fields.emplace_back(decode(pair.substr(0, eq)),
+                          eq == std::string_view::npos ? std::string() : decode(pair.substr(eq + 1)));
+  }
+  return fields;
+}
+
+std::vector<FormFields> accepted_submissions(const std::string& path) {
+  std::vector<FormFields> submissions;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) submissions.push_back(form_fields(line));
+  return submissions;
 }
 
 int loopback_socket(int& port, bool listening) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "program_runner.h"
@@ -28,9 +29,11 @@ class StandInAgent {
   std::string request(int n) const;
   /// Number of requests recorded so far.
   int request_count() const;
+  /// Stops the agent (SIGTERM) and waits for it to end, so that every file
+  /// it writes (the --accepted record too) is complete.  Later calls do nothing.
+  void stop();
 
  private:
-  void stop();
   std::string dir_;
   pid_t pid_ = -1;
   int port_ = -1;
@@ -57,6 +60,16 @@ class ClientFixture {
 
 /// The contents of the file at `path`; empty if it cannot be read.
 std::string file_contents(const std::string& path);
+
+/// Decoded name/value pairs of form text, in order: '+' is a blank and %XX
+/// a byte, in names and values alike.
+using FormFields = std::vector<std::pair<std::string, std::string>>;
+FormFields form_fields(const std::string& form);
+
+/// The submissions in the agent's --accepted record at `path`, one per line
+/// of the file, decoded, in the order the agent took them (duplicates kept).
+/// Empty when the file is missing.  Stop the agent first.
+std::vector<FormFields> accepted_submissions(const std::string& path);
 
 /// A socket bound to 127.0.0.1 on a port the system chose (set in `port`),
 /// listening when asked.  The caller closes it.

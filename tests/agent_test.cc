@@ -1,64 +1,295 @@
 // The stand-in agent that every end-to-end test talks to: it starts, names
-// its port, records requests, answers for itself and follows a script.
+// its port, records requests, answers for itself, follows a script, and
+// misbehaves on purpose in the ways the client must survive.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "agent_fixture.h"
 
 namespace zv::test {
 namespace {
 
-// One request over loopback; the whole reply, the agent closing after it.
-std::string exchange(int port, const std::string& request) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  timeval limit{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-    char block[4096];
-    for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;) reply.append(block, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return reply;
+const std::string kPost = "POST /agent HTTP/1.0\nContent-Length: 9\n\nmessage=x\n";
+
+std::string post_of(const std::string& form) {
+  return "POST /agent HTTP/1.0\nContent-Length: " + std::to_string(form.size()) + "\n\n" + form + "\n";
+}
+
+std::string reply_head(const std::string& status_line, std::size_t length) {
+  return "HTTP/1.0 " + status_line + "\r\nContent-Type: text/xml\r\nContent-Length: " +
+         std::to_string(length) + "\r\nConnection: close\r\n\r\n";
 }
 
 std::string status_reply(const std::string& status_line, const std::string& data) {
   std::string body = transaction_document("Agent", "Status", data);
-  return "HTTP/1.0 " + status_line + "\r\nContent-Type: text/xml\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  return reply_head(status_line, body.size()) + body;
+}
+
+const std::string kAccepted = status_reply("200 OK", "<status>Message accepted.</status>");
+
+// A plain loopback client: what the agent sends, and how the connection ended.
+class Peer {
+ public:
+  enum class End { eof, reset, enough, quiet };
+
+  explicit Peer(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Peer() { ::close(fd_); }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  /// False when the agent reset the connection before the request went out.
+  bool send(const std::string& data) {
+    return connected_ && ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
+  }
+
+  /// Reads until `want` bytes arrived in all, the agent ends the connection,
+  /// or nothing comes for `quiet_ms`.
+  End read(std::size_t want = std::string::npos, int quiet_ms = 10000) {
+    char block[65536];
+    while (received.size() < want) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, quiet_ms) == 0) return End::quiet;
+      ssize_t n = ::recv(fd_, block, std::min(sizeof block, want - received.size()), 0);
+      if (n == 0) return End::eof;
+      if (n < 0) return errno == ECONNRESET ? End::reset : End::quiet;
+      received.append(block, static_cast<std::size_t>(n));
+      ++reads;
+    }
+    return End::enough;
+  }
+
+  std::string received;
+  int reads = 0;
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+using End = Peer::End;
+
+void PrintTo(End end, std::ostream* out) {
+  static const char* const kNames[] = {"eof", "reset", "enough", "quiet"};
+  *out << kNames[static_cast<int>(end)];
+}
+
+// The agent following a one-line script, in a directory of its own.
+struct ScriptedAgent {
+  TempDir dir;
+  StandInAgent agent;
+  explicit ScriptedAgent(const std::string& script) : agent(dir.path(), {"--reply", script}) {}
+  int port() const { return agent.port(); }
+};
+
+// One request, then everything until the agent ends the connection.
+std::string exchange(int port, const std::string& request) {
+  Peer peer(port);
+  peer.send(request);
+  peer.read();
+  return peer.received;
 }
 
 TEST(Agent, AnswersFollowingItsScriptThenForItself) {
   TempDir dir;
   StandInAgent agent(dir.path(), {"--reply", "status=404"});
-  std::string post = "POST /agent HTTP/1.0\nContent-Length: 9\n\nmessage=x\n";
-  EXPECT_EQ(exchange(agent.port(), post), status_reply("404 Not Found", "<status>Message accepted.</status>"));
+  EXPECT_EQ(exchange(agent.port(), kPost), status_reply("404 Not Found", "<status>Message accepted.</status>"));
   EXPECT_EQ(exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n"),
             status_reply("200 OK", "<status>Ready.</status><messages>1</messages><mapdata>0</mapdata>"
                                    "<responses>0</responses>"));
   // Recorded byte for byte, the LF after the counted body included.
-  EXPECT_EQ(agent.request(1), post);
+  EXPECT_EQ(agent.request(1), kPost);
   EXPECT_EQ(agent.request_count(), 2);
+}
+
+TEST(Agent, RepliesCutShortLyingOrInPieces) {
+  const std::string body136(136, 'b');
+  struct Case {
+    std::string script;
+    std::string expected;
+    End end;
+    int min_reads;
+  } cases[] = {
+      {"status=200 cut=12", "HTTP/1.0 200", End::eof, 1},
+      {"cut=0 reset", "", End::reset, 0},
+      {"body=abcdef cut=body+3 reset", reply_head("200 OK", 6) + "abc", End::reset, 1},
+      {"length=67108864 body=" + body136, reply_head("200 OK", 67108864) + body136, End::eof, 1},
+      {"body=abc extra=XYZ", reply_head("200 OK", 3) + "abcXYZ", End::eof, 1},
+      {"trickle=1", kAccepted, End::eof, 2},
+      {"body=abcdef trickle=3 pause=0 cut=body+4", reply_head("200 OK", 6) + "abcd", End::eof, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    ScriptedAgent agent(c.script);
+    Peer peer(agent.port());
+    ASSERT_TRUE(peer.send(kPost));
+    EXPECT_EQ(peer.read(), c.end);
+    EXPECT_EQ(peer.received, c.expected);
+    EXPECT_GE(peer.reads, c.min_reads);
+  }
+}
+
+TEST(Agent, EndlessRepliesLastUntilTheClientCloses) {
+  constexpr std::size_t kEnough = 2 << 20;
+  struct Case {
+    std::string script;
+    std::string status_line;
+    bool header_ends;
+  } cases[] = {
+      {"endless-header", "HTTP/1.0 200 OK\r\n", false},
+      {"status=500 endless-body", "HTTP/1.0 500 Internal Server Error\r\n", true},
+      {"endless-body trickle=4096 pause=0", "HTTP/1.0 200 OK\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    ScriptedAgent agent(c.script);
+    {
+      Peer peer(agent.port());
+      ASSERT_TRUE(peer.send(kPost));
+      ASSERT_EQ(peer.read(kEnough), End::enough);
+      EXPECT_TRUE(peer.received.starts_with(c.status_line));
+      std::size_t head = peer.received.find("\r\n\r\n");
+      EXPECT_EQ(head != std::string::npos, c.header_ends);
+      EXPECT_EQ(peer.received.substr(0, head).find("Content-Length"), std::string::npos);
+    }
+    // Served one at a time: the next answer shows the endless one has ended.
+    EXPECT_EQ(exchange(agent.port(), kPost), kAccepted);
+  }
+}
+
+TEST(Agent, HeldConnectionsEndWhenTheClientCloses) {
+  struct Case {
+    std::string script;
+    std::string expected;  // what arrives before the agent falls silent
+    bool read;             // the agent took the request
+  } cases[] = {
+      {"never-answer", "", true},
+      {"never-read", "", false},
+      {"status=200 cut=4 hold", "HTTP", true},
+      {"body=abc extra=XYZ hold", reply_head("200 OK", 3) + "abcXYZ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    ScriptedAgent agent(c.script);
+    {
+      Peer peer(agent.port());
+      ASSERT_TRUE(peer.send(kPost));
+      if (!c.expected.empty()) {
+        ASSERT_EQ(peer.read(c.expected.size()), End::enough);
+      }
+      EXPECT_EQ(peer.read(std::string::npos, 100), End::quiet);
+      EXPECT_EQ(peer.received, c.expected);
+    }
+    EXPECT_EQ(exchange(agent.port(), kPost), kAccepted);
+    EXPECT_EQ(agent.agent.request(1).empty(), !c.read);
+  }
+}
+
+// What each of `count` POSTs met under a fault mix: B reset before the
+// request was read, A reset after, C closed without a reply, R the whole reply.
+std::string fault_sequence(const std::string& mix, int count) {
+  TempDir dir;
+  StandInAgent agent(dir.path(), {"--faults", mix});
+  std::string sequence;
+  for (int i = 1; i <= count; ++i) {
+    Peer peer(agent.port());
+    peer.send(kPost);
+    End end = peer.read();
+    // The agent records every request it reads, so only B leaves none.
+    bool recorded = !agent.request(i).empty();
+    if (!recorded)
+      sequence += peer.received.empty() ? 'B' : '?';
+    else if (peer.received.empty())
+      sequence += end == End::reset ? 'A' : end == End::eof ? 'C' : '?';
+    else
+      sequence += end == End::eof && peer.received == kAccepted ? 'R' : '?';
+  }
+  return sequence;
+}
+
+TEST(Agent, FaultMixFollowsItsSeed) {
+  const std::string mix = ":reset-before-read=20,reset-after-read=20,close-after-read=20,trickle=20";
+  std::string first = fault_sequence("7" + mix, 40);
+  EXPECT_EQ(fault_sequence("7" + mix, 40), first);
+  EXPECT_NE(fault_sequence("8" + mix, 40), first) << first;
+  for (char kind : std::string("ABCR")) EXPECT_NE(first.find(kind), std::string::npos) << first;
+  EXPECT_EQ(fault_sequence("7:", 5), "RRRRR");
+}
+
+TEST(Agent, TrickleFaultAnswersWholeInPieces) {
+  TempDir dir;
+  StandInAgent agent(dir.path(), {"--faults", "3:trickle=100"});
+  for (int i = 0; i < 3; ++i) {
+    Peer peer(agent.port());
+    ASSERT_TRUE(peer.send(kPost));
+    EXPECT_EQ(peer.read(), End::eof);
+    EXPECT_EQ(peer.received, kAccepted);
+    EXPECT_GT(peer.reads, 1);
+  }
+}
+
+TEST(Agent, AcceptedRecordHoldsWholeAnswersWithStatus200) {
+  TempDir dir;
+  std::string record = dir.path() + "/accepted";
+  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "close", "--reply",
+                                  "cut=body+1", "--reply", "length=999", "--reply", "never-read", "--reply",
+                                  "trickle=16 pause=0", "--reply", "agent", "--reply", "status=200 extra=Z hold"});
+  for (std::string form : {"message=refused", "message=closed", "message=cut", "message=lied", "message=unread",
+                           "message=a+b%26c", "message=whole", "message=held"}) {
+    Peer peer(agent.port());
+    peer.send(post_of(form));
+    peer.read(std::string::npos, form == "message=unread" || form == "message=held" ? 100 : 10000);
+  }
+  exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n");
+  agent.stop();
+  EXPECT_EQ(file_contents(record), "message=a+b%26c\nmessage=whole\nmessage=held\n");
+  std::vector<FormFields> taken = accepted_submissions(record);
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[0], (FormFields{{"message", "a b&c"}}));
 }
 
 TEST(Agent, CommandLine) {
   RunResult help = run_program(ZV_AGENT_PATH, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.starts_with("Usage: zvagent [options]\n")) << help.out;
-  RunResult bad = run_program(ZV_AGENT_PATH, {"--bogus"});
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_EQ(bad.err, "zvagent: unknown option --bogus\nTry 'zvagent --help'.\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"--faults", "x"}, "--faults needs SEED:NAME=PERCENT,... with a decimal seed"},
+      {{"--faults", "1:slow=5"}, "--faults: unknown fault \"slow\" (reset-before-read, reset-after-read, "
+                                 "close-after-read, trickle)"},
+      {{"--faults", "1:trickle=60,close-after-read=41"}, "--faults: the percentages add up to more than 100"},
+      {{"--reply", "reset hold"}, "--reply: directives that exclude each other: one body, or one of stall, "
+                                  "reset, refuse, close, never-answer, never-read (reset goes with cut only)"},
+      {{"--reply", "never-read status=500"}, "--reply: directives that exclude each other: one body, or one of "
+                                             "stall, reset, refuse, close, never-answer, never-read (reset goes "
+                                             "with cut only)"},
+      {{"--reply", "length=5 endless-body"}, "--reply: length announces a Content-Length; no-length, "
+                                             "endless-header and endless-body send none"},
+      {{"--reply", "cut=body*2"}, "--reply: cut needs one of the offsets such as 16, body, body+4 or body-1"},
+  };
+  for (const Case& c : cases) {
+    RunResult bad = run_program(ZV_AGENT_PATH, c.args);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "zvagent: " + c.error + "\nTry 'zvagent --help'.\n");
+  }
 }
 
 }  // namespace

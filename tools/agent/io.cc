@@ -105,9 +105,12 @@ bool send_all(int fd, std::string_view data, std::chrono::milliseconds idle) {
 
 bool write_file(const std::string& path, std::string_view data) {
   Fd file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (file.get() < 0) return false;
+  return file.get() >= 0 && write_all(file.get(), data);
+}
+
+bool write_all(int fd, std::string_view data) {
   while (!data.empty()) {
-    ssize_t n = write(file.get(), data.data(), data.size());
+    ssize_t n = write(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<std::size_t>(n));

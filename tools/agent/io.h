@@ -61,6 +61,10 @@ bool set_nonblocking(int fd);
 /// runs out or a stop is requested.
 bool send_all(int fd, std::string_view data, std::chrono::milliseconds idle);
 
+/// Writes all of `data` to the blocking descriptor `fd` (a file), retrying
+/// short writes.  False on any failure (part may then be written).
+bool write_all(int fd, std::string_view data);
+
 /// Creates or truncates the file `path` and writes `data` to it.  False on
 /// any failure (the file may then be partly written).
 bool write_file(const std::string& path, std::string_view data);

@@ -16,6 +16,12 @@ constexpr std::string_view kUsage =
     "  --queue-response CLIENT TEXT  queue TEXT as a response for CLIENT (repeatable)\n"
     "  --reply LINE                script the reply to the next request (repeatable)\n"
     "  --script FILE               script replies, one line per request\n"
+    "  --faults SEED:NAME=PCT,...  once the script is used up, draw a fault for each\n"
+    "                              connection: reset-before-read, reset-after-read,\n"
+    "                              close-after-read or trickle, each PCT percent of the\n"
+    "                              time (the same SEED gives the same sequence)\n"
+    "  --accepted FILE             append the form body of each POST answered whole\n"
+    "                              with status 200 to FILE, one line each\n"
     "  --max-requests N            end after N requests\n"
     "  --exit-after-idle MS        end after MS milliseconds without a connection\n"
     "  --help                      print this text\n"
@@ -29,8 +35,13 @@ constexpr std::string_view kUsage =
     "Script lines (--reply and --script, used in command-line order, then the\n"
     "agent's own replies): words such as\n"
     "  status=404  reason=\"Not Found\"  status-line=\"HTTP/1.1 500\"  lf  no-length\n"
-    "  body=TEXT  body-bytes=N  body-mib=N  raw=\"HTTP/1.0 200 OK\\r\\n\\r\\n...\"\n"
-    "  split=16,body,body-1  pause=MS  stall=MS  reset  refuse  close  agent\n"
+    "  length=N  body=TEXT  body-bytes=N  body-mib=N  endless-header  endless-body\n"
+    "  raw=\"HTTP/1.0 200 OK\\r\\n\\r\\n...\"  extra=TEXT (sent after the body)\n"
+    "  split=16,body,body-1  trickle=N (bytes a write)  pause=MS\n"
+    "  cut=body+4 (send only so far, then close; with reset, reset)  hold (keep open)\n"
+    "  stall=MS  reset  refuse  close  never-answer  never-read  agent\n"
+    "A connection held open (hold, never-answer, never-read) ends when the client\n"
+    "closes it.\n"
     "Escapes in values: \\r \\n \\t \\s \\\" \\\\ \\xHH.\n"
     "\n"
     "Ends cleanly on SIGTERM or SIGINT.  Exit status: 0 on a clean end, 1 when it\n"
@@ -92,6 +103,15 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
         return std::nullopt;
       }
       options.script.push_back(std::move(*step));
+      ++i;
+    } else if (option == "--faults") {
+      if (!value(1)) return missing("a fault mix");
+      options.faults = faults_parse(value(1), error);
+      if (!options.faults) return std::nullopt;
+      ++i;
+    } else if (option == "--accepted") {
+      if (!value(1) || !*value(1)) return missing("a path");
+      options.accepted = value(1);
       ++i;
     } else if (option == "--script") {
       if (!value(1)) return missing("a file");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "faults.h"
 #include "script.h"
 
 namespace zvagent {
@@ -19,6 +20,8 @@ struct Options {
   long idle_ms = 0;          ///< end after this long without a connection; 0: no limit
   std::vector<ScriptStep> script;  ///< steps for the first requests, in order
   std::vector<std::pair<std::string, std::string>> responses;  ///< client, document
+  std::optional<FaultMix> faults;  ///< faults for requests past the script; none: no faults
+  std::string accepted;      ///< where the accepted submissions are appended; empty: nowhere
   bool help = false;
 };
 

@@ -19,10 +19,17 @@ namespace zvagent {
 /// without a usual one).
 std::string_view reason_for(int code);
 
+/// What writing a reply achieved.
+struct Sent {
+  bool written = false;  ///< every byte the step meant to send went out
+  bool accepted = false; ///< written, and a whole reply with status 200 whose
+                         ///< Content-Length (if any) is the body's real size
+};
+
 /// Writes the reply for a step whose action is `reply` (or, with no step,
 /// the agent's own) to the non-blocking connection `fd`.  `answer` is used
-/// unless the step brings its own body or raw reply.  Returns false when the
-/// peer went away, stopped reading for too long, or a stop was requested.
-bool reply_send(int fd, const Answer& answer, const ScriptStep* step);
+/// unless the step brings its own body or raw reply.  `written` is false when
+/// the peer went away, stopped reading for too long, or a stop was requested.
+Sent reply_send(int fd, const Answer& answer, const ScriptStep* step);
 
 }  // namespace zvagent

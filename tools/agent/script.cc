@@ -6,103 +6,35 @@
 #include <utility>
 
 #include "body.h"
+#include "words.h"
 
 namespace zvagent {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// What a directive changes; it decides which directives go together.
+enum class Kind { none, shaping, content, writing, action };
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// One word of a line: its directive and, after '=', the unescaped value.
-struct Word {
-  std::string name;
-  std::optional<std::string> value;
+struct Directive {
+  std::string_view name;
+  bool valued;
+  Kind kind;
 };
 
-bool split_words(std::string_view line, std::vector<Word>& words, std::string& error) {
-  std::size_t i = 0;
-  while (i < line.size()) {
-    if (is_blank(line[i])) {
-      ++i;
-      continue;
-    }
-    Word word;
-    while (i < line.size() && !is_blank(line[i]) && line[i] != '=') word.name += line[i++];
-    if (i < line.size() && line[i] == '=') {
-      ++i;
-      std::string value;
-      bool quoted = i < line.size() && line[i] == '"';
-      if (quoted) ++i;
-      for (;;) {
-        if (i >= line.size()) {
-          if (quoted) {
-            error = "unterminated quote in " + word.name;
-            return false;
-          }
-          break;
-        }
-        char c = line[i];
-        if (quoted ? c == '"' : is_blank(c)) {
-          if (quoted) ++i;
-          break;
-        }
-        ++i;
-        if (c != '\\') {
-          value += c;
-          continue;
-        }
-        if (i >= line.size()) {
-          error = "a lone backslash ends the value of " + word.name;
-          return false;
-        }
-        char e = line[i++];
-        switch (e) {
-          case 'r': value += '\r'; break;
-          case 'n': value += '\n'; break;
-          case 't': value += '\t'; break;
-          case 's': value += ' '; break;
-          case '"': value += '"'; break;
-          case '\\': value += '\\'; break;
-          case 'x': {
-            int high = i < line.size() ? hex_digit(line[i]) : -1;
-            int low = i + 1 < line.size() ? hex_digit(line[i + 1]) : -1;
-            if (high < 0 || low < 0) {
-              error = "\\x needs two hex digits in " + word.name;
-              return false;
-            }
-            value += static_cast<char>(high * 16 + low);
-            i += 2;
-            break;
-          }
-          default:
-            error = std::string("unknown escape \\") + e + " in " + word.name;
-            return false;
-        }
-      }
-      word.value = std::move(value);
-    }
-    words.push_back(std::move(word));
-  }
-  return true;
-}
-
-bool parse_number(std::string_view text, long long low, long long high, long long& out) {
-  if (text.empty() || text.size() > 18) return false;
-  long long n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + (c - '0');
-  }
-  if (n < low || n > high) return false;
-  out = n;
-  return true;
-}
+constexpr Directive kDirectives[] = {
+    {"agent", false, Kind::none},
+    {"status", true, Kind::shaping},       {"reason", true, Kind::shaping},
+    {"status-line", true, Kind::shaping},  {"lf", false, Kind::shaping},
+    {"no-length", false, Kind::shaping},   {"length", true, Kind::shaping},
+    {"body", true, Kind::content},         {"body-bytes", true, Kind::content},
+    {"body-mib", true, Kind::content},     {"raw", true, Kind::content},
+    {"endless-header", false, Kind::content}, {"endless-body", false, Kind::content},
+    {"extra", true, Kind::writing},        {"split", true, Kind::writing},
+    {"trickle", true, Kind::writing},      {"pause", true, Kind::writing},
+    {"cut", true, Kind::writing},          {"hold", false, Kind::writing},
+    {"stall", true, Kind::action},         {"reset", false, Kind::action},
+    {"refuse", false, Kind::action},       {"close", false, Kind::action},
+    {"never-answer", false, Kind::action}, {"never-read", false, Kind::action},
+};
 
 bool parse_split(std::string_view text, SplitPoint& point) {
   long long n = 0;
@@ -122,104 +54,142 @@ bool parse_split(std::string_view text, SplitPoint& point) {
   return true;
 }
 
+constexpr const char* kOffsetHelp = "offsets such as 16, body, body+4 or body-1";
+
+// Applies one directive that has passed the name and value checks.
+bool apply(ScriptStep& step, const std::string& name, const std::string& value, std::string& error) {
+  long long n = 0;
+  auto number = [&](long long low, long long high) {
+    if (parse_number(value, low, high, n)) return true;
+    error = name + " needs a number from " + std::to_string(low) + " to " + std::to_string(high);
+    return false;
+  };
+  using Action = ScriptStep::Action;
+  if (name == "status") {
+    if (!number(0, 999)) return false;
+    step.status = static_cast<int>(n);
+  } else if (name == "reason") {
+    step.reason = value;
+  } else if (name == "status-line") {
+    step.status_line = value;
+  } else if (name == "lf") {
+    step.lf_only = true;
+  } else if (name == "no-length") {
+    step.no_length = true;
+  } else if (name == "length") {
+    if (!number(0, 1LL << 50)) return false;
+    step.length = static_cast<std::uint64_t>(n);
+  } else if (name == "body") {
+    step.body = value;
+  } else if (name == "body-bytes" || name == "body-mib") {
+    bool mib = name == "body-mib";
+    if (!number(mib ? 1 : static_cast<long long>(bulk_minimum()),
+                static_cast<long long>(mib ? kMaxBodyMib : kMaxBodyMib << 20)))
+      return false;
+    step.body_bytes = static_cast<std::uint64_t>(n) << (mib ? 20 : 0);
+  } else if (name == "raw") {
+    step.raw = value;
+  } else if (name == "endless-header") {
+    step.endless_header = true;
+  } else if (name == "endless-body") {
+    step.endless_body = true;
+  } else if (name == "extra") {
+    step.extra = value;
+  } else if (name == "split") {
+    for (std::size_t begin = 0; begin <= value.size();) {
+      std::size_t comma = std::min(value.find(',', begin), value.size());
+      SplitPoint point;
+      if (!parse_split(std::string_view(value).substr(begin, comma - begin), point)) {
+        error = std::string("split needs ") + kOffsetHelp + ", separated by commas";
+        return false;
+      }
+      step.splits.push_back(point);
+      begin = comma + 1;
+    }
+  } else if (name == "cut") {
+    SplitPoint point;
+    if (!parse_split(value, point)) {
+      error = std::string("cut needs one of the ") + kOffsetHelp;
+      return false;
+    }
+    step.cut = point;
+  } else if (name == "trickle") {
+    if (!number(1, 1 << 20)) return false;
+    step.trickle = static_cast<std::size_t>(n);
+  } else if (name == "pause") {
+    if (!number(0, kMaxWaitMs)) return false;
+    step.pause_ms = static_cast<long>(n);
+  } else if (name == "hold") {
+    step.ending = ScriptStep::Ending::hold;
+  } else if (name == "stall") {
+    if (!number(0, kMaxWaitMs)) return false;
+    step.action = Action::stall;
+    step.stall_ms = static_cast<long>(n);
+  } else if (name == "reset") {
+    step.action = Action::reset;
+  } else if (name == "refuse") {
+    step.action = Action::refuse;
+  } else if (name == "close") {
+    step.action = Action::close;
+  } else if (name == "never-answer") {
+    step.action = Action::never_answer;
+  } else if (name == "never-read") {
+    step.action = Action::never_read;
+  }
+  return true;
+}
+
+// Checks that the directives of one line go together; `count` is indexed by Kind.
+bool compatible(ScriptStep& step, int (&count)[5], std::string& error) {
+  auto of = [&](Kind kind) { return count[static_cast<int>(kind)]; };
+  using Ending = ScriptStep::Ending;
+  // After a cut, reset says how the connection ends rather than replacing the reply.
+  if (step.action == ScriptStep::Action::reset && step.cut && step.ending == Ending::close) {
+    step.action = ScriptStep::Action::reply;
+    step.ending = Ending::reset;
+    --count[static_cast<int>(Kind::action)];
+    ++count[static_cast<int>(Kind::writing)];
+  }
+  if (of(Kind::content) > 1 || of(Kind::action) > 1 ||
+      (of(Kind::action) && (of(Kind::content) || of(Kind::shaping) || of(Kind::writing)))) {
+    error = "directives that exclude each other: one body, or one of stall, reset, refuse, close, "
+            "never-answer, never-read (reset goes with cut only)";
+    return false;
+  }
+  if (step.raw && of(Kind::shaping)) {
+    error = "raw gives the whole reply; only extra, split, trickle, pause, cut and hold go with it";
+    return false;
+  }
+  if (step.length && (step.no_length || step.endless_header || step.endless_body)) {
+    error = "length announces a Content-Length; no-length, endless-header and endless-body send none";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<ScriptStep> script_parse_line(std::string_view line, std::string& error) {
   std::vector<Word> words;
   if (!split_words(line, words, error)) return std::nullopt;
   ScriptStep step;
-  int bodies = 0, actions = 0, shaping = 0;
+  int count[5] = {};
   for (const Word& word : words) {
     const std::string& name = word.name;
-    static constexpr std::string_view kFlags[] = {"agent", "lf", "no-length", "reset", "refuse", "close"};
-    static constexpr std::string_view kValued[] = {"status", "reason", "status-line", "body", "body-bytes",
-                                                   "body-mib", "raw", "split", "pause", "stall"};
-    bool flag = std::find(std::begin(kFlags), std::end(kFlags), name) != std::end(kFlags);
-    bool valued = std::find(std::begin(kValued), std::end(kValued), name) != std::end(kValued);
-    if (!flag && !valued) {
+    auto known = std::find_if(std::begin(kDirectives), std::end(kDirectives),
+                              [&](const Directive& d) { return d.name == name; });
+    if (known == std::end(kDirectives)) {
       error = name.empty() ? "a directive name is missing" : "unknown directive " + name;
       return std::nullopt;
     }
-    if (flag == word.value.has_value()) {
-      error = name + (flag ? " takes no value" : " needs a value");
+    if (known->valued != word.value.has_value()) {
+      error = name + (known->valued ? " needs a value" : " takes no value");
       return std::nullopt;
     }
-    const std::string value = word.value.value_or("");
-    long long n = 0;
-    auto number = [&](long long low, long long high) {
-      if (parse_number(value, low, high, n)) return true;
-      error = name + " needs a number from " + std::to_string(low) + " to " + std::to_string(high);
-      return false;
-    };
-    if (name == "agent") {
-    } else if (name == "status") {
-      if (!number(0, 999)) return std::nullopt;
-      step.status = static_cast<int>(n);
-      ++shaping;
-    } else if (name == "reason") {
-      step.reason = value;
-      ++shaping;
-    } else if (name == "status-line") {
-      step.status_line = value;
-      ++shaping;
-    } else if (name == "lf") {
-      step.lf_only = true;
-      ++shaping;
-    } else if (name == "no-length") {
-      step.no_length = true;
-      ++shaping;
-    } else if (name == "body") {
-      step.body = value;
-      ++bodies;
-    } else if (name == "body-bytes" || name == "body-mib") {
-      bool mib = name == "body-mib";
-      if (!number(mib ? 1 : static_cast<long long>(bulk_minimum()),
-                  static_cast<long long>(mib ? kMaxBodyMib : kMaxBodyMib << 20)))
-        return std::nullopt;
-      step.body_bytes = static_cast<std::uint64_t>(n) << (mib ? 20 : 0);
-      ++bodies;
-    } else if (name == "raw") {
-      step.raw = value;
-      ++bodies;
-    } else if (name == "split") {
-      for (std::size_t begin = 0; begin <= value.size();) {
-        std::size_t comma = value.find(',', begin);
-        if (comma == std::string::npos) comma = value.size();
-        SplitPoint point;
-        if (!parse_split(std::string_view(value).substr(begin, comma - begin), point)) {
-          error = "split needs offsets such as 16, body, body+4 or body-1, separated by commas";
-          return std::nullopt;
-        }
-        step.splits.push_back(point);
-        begin = comma + 1;
-      }
-    } else if (name == "pause") {
-      if (!number(0, kMaxWaitMs)) return std::nullopt;
-      step.pause_ms = static_cast<long>(n);
-    } else if (name == "stall") {
-      if (!number(0, kMaxWaitMs)) return std::nullopt;
-      step.action = ScriptStep::Action::stall;
-      step.stall_ms = static_cast<long>(n);
-      ++actions;
-    } else if (name == "reset") {
-      step.action = ScriptStep::Action::reset;
-      ++actions;
-    } else if (name == "refuse") {
-      step.action = ScriptStep::Action::refuse;
-      ++actions;
-    } else if (name == "close") {
-      step.action = ScriptStep::Action::close;
-      ++actions;
-    }
+    if (!apply(step, name, word.value.value_or(""), error)) return std::nullopt;
+    ++count[static_cast<int>(known->kind)];
   }
-  if (bodies > 1 || actions > 1 || (actions && (bodies || shaping || !step.splits.empty()))) {
-    error = "directives that exclude each other: one body, or one of stall, reset, refuse, close";
-    return std::nullopt;
-  }
-  if (step.raw && shaping) {
-    error = "raw gives the whole reply; only split and pause go with it";
-    return std::nullopt;
-  }
+  if (!compatible(step, count, error)) return std::nullopt;
   return step;
 }
 

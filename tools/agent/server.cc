@@ -15,6 +15,9 @@
 #include <optional>
 #include <string>
 
+#include "accepted.h"
+#include "connection.h"
+#include "faults.h"
 #include "io.h"
 #include "reply.h"
 #include "request.h"
@@ -31,30 +34,11 @@ constexpr auto kTrailerWait = std::chrono::milliseconds(50);
 constexpr std::size_t kRequestLimit = std::size_t{512} << 20;
 // How long a closed reply waits for the peer to close its side.
 constexpr auto kDrainTime = std::chrono::milliseconds(1000);
+constexpr auto kHoldLimit = std::chrono::milliseconds(kMaxHoldMs);
 
 int fail(const char* what) {
   std::fprintf(stderr, "zvagent: %s: %s\n", what, std::strerror(errno));
   return 1;
-}
-
-// Closing while unread bytes wait would reset the connection and could cost
-// the peer the end of the reply; so the agent says it is done, then reads
-// until the peer closes (bounded), then closes.
-void close_orderly(Fd& connection) {
-  shutdown(connection.get(), SHUT_WR);
-  auto deadline = Clock::now() + kDrainTime;
-  char scratch[4096];
-  while (wait_fd(connection.get(), POLLIN, deadline) == Wait::ready) {
-    ssize_t n = recv(connection.get(), scratch, sizeof scratch, 0);
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
-  }
-  connection.reset();
-}
-
-void close_reset(Fd& connection) {
-  linger abort{1, 0};
-  setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  connection.reset();
 }
 
 bool write_runtime_config(const std::string& dir, int port) {
@@ -70,20 +54,33 @@ class Server {
  public:
   explicit Server(const Options& options) : options_(options), script_(options.script) {
     for (const auto& [client, document] : options.responses) state_.response_queue(client, document);
+    if (options.faults) faults_.emplace(*options.faults);
   }
+
+  bool open_record() { return accepted_.open(options_.accepted); }
 
   // Serves one connection; true when it carried a request.
   bool serve(Fd connection) {
-    if (script_.refuses_next()) {
-      script_.take();
+    using Action = ScriptStep::Action;
+    // The script's steps go to requests; a fault is drawn for each connection
+    // once the script is used up.
+    std::optional<ScriptStep> drawn;
+    const ScriptStep* next = script_.peek();
+    if (!next && faults_ && (drawn = faults_->next())) next = &*drawn;
+    if (next && next->before_reading()) {
+      bool reset = next->action == Action::refuse;
+      if (!drawn) script_.take();
       ++requests_;
-      close_reset(connection);
+      if (reset)
+        close_reset(connection);
+      else
+        hold_until_closed(connection, false, kHoldLimit);
       return true;
     }
     RawRequest raw = request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait,
                                   kRequestLimit);
     if (raw.bytes.empty() || stop_requested()) {
-      close_orderly(connection);
+      close_orderly(connection, kDrainTime);
       return !raw.bytes.empty();
     }
     ++requests_;
@@ -91,28 +88,44 @@ class Server {
       std::string path = options_.record + "." + std::to_string(requests_);
       if (!write_file(path, raw.bytes)) fail(path.c_str());
     }
-    std::optional<ScriptStep> step = script_.take();
-    using Action = ScriptStep::Action;
+    std::optional<ScriptStep> step = drawn ? std::move(drawn) : script_.take();
     Action action = step ? step->action : Action::reply;
     if (action == Action::reset) {
       close_reset(connection);
-      return true;
-    }
-    if (action == Action::stall) {
-      wait_until(Clock::now() + std::chrono::milliseconds(step->stall_ms));
+    } else if (action == Action::never_answer) {
+      hold_until_closed(connection, true, kHoldLimit);
     } else if (action == Action::reply) {
-      Answer answer;
-      if (!step || !step->answers_alone()) answer = service_answer(state_, request_parse(raw));
-      reply_send(connection.get(), answer, step ? &*step : nullptr);
+      answer(connection, raw, step ? &*step : nullptr);
+    } else {
+      if (action == Action::stall) wait_until(Clock::now() + std::chrono::milliseconds(step->stall_ms));
+      close_orderly(connection, kDrainTime);
     }
-    close_orderly(connection);
     return true;
   }
 
  private:
+  void answer(Fd& connection, const RawRequest& raw, const ScriptStep* step) {
+    std::optional<Request> request = request_parse(raw);
+    Answer answer;
+    if (!step || !step->answers_alone()) answer = service_answer(state_, request);
+    Sent sent = reply_send(connection.get(), answer, step);
+    if (sent.accepted && request && request->method == "POST" && !accepted_.add(request->body))
+      fail(options_.accepted.c_str());
+    using Ending = ScriptStep::Ending;
+    Ending ending = sent.written && step ? step->ending : Ending::close;
+    if (ending == Ending::reset)
+      close_reset(connection);
+    else if (ending == Ending::hold)
+      hold_until_closed(connection, true, kHoldLimit);
+    else
+      close_orderly(connection, kDrainTime);
+  }
+
   const Options& options_;
   AgentState state_;
   Script script_;
+  std::optional<FaultDraw> faults_;
+  AcceptedRecord accepted_;
   long requests_ = 0;
 };
 
@@ -138,10 +151,11 @@ int server_run(const Options& options) {
   int port = ntohs(address.sin_port);
   if (!options.runtime_dir.empty() && !write_runtime_config(options.runtime_dir, port))
     return fail((options.runtime_dir + "/etc/.runtime.xml").c_str());
+  Server server(options);
+  if (!server.open_record()) return fail(options.accepted.c_str());
   std::printf("port %d\n", port);
   std::fflush(stdout);
 
-  Server server(options);
   long served = 0;
   auto last = Clock::now();
   for (;;) {

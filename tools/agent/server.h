@@ -2,7 +2,8 @@
 // time, read its one request, answer it, close it.
 //
 // A connection that sends nothing before it closes (or within the read
-// limit) is not a request: it is not counted, recorded or scripted.
+// limit) is not a request: it is not counted, recorded or scripted, unless
+// its step acts before reading (refuse, never-read), which counts it.
 #pragma once
 
 #include "options.h"
@@ -12,7 +13,8 @@ namespace zvagent {
 /// Runs the agent until SIGTERM or SIGINT, --max-requests requests, or
 /// --exit-after-idle of quiet.  Prints "port N" (and writes the runtime
 /// configuration) once it listens.  Returns the exit status: 0 for a clean
-/// end, 1 when it cannot listen or write the runtime configuration.
+/// end, 1 when it cannot listen, write the runtime configuration or open
+/// the --accepted record.
 int server_run(const Options& options);
 
 }  // namespace zvagent
