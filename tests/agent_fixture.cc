@@ -20,6 +20,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "cli/version.h"
+
 namespace zv::test {
 
 std::string file_contents(const std::string& path) {
@@ -178,7 +180,7 @@ bool matches_request(const std::string& request, const std::string& expected) {
 }
 
 std::string form_request(int port, const std::string& form) {
-  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\n"
+  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION "\n"
          "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\nHost: localhost:" +
          std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
          std::to_string(form.size()) + "\n\n" + form + "\n";

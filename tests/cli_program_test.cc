@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
+#include "cli/version.h"
 
 namespace zv::test {
 namespace {
@@ -105,7 +106,7 @@ TEST(CliProgram, HelpVersionAndRejectedLines) {
   // The version line, then the maker's two notice lines.
   RunResult version = client.run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(version.out.starts_with("ZVClient 2.2.1.3 (native)\n") && version.out.find("\n\n") == std::string::npos &&
+  EXPECT_TRUE(version.out.starts_with("ZVClient " ZV_PROGRAM_VERSION " (native)\n") && version.out.find("\n\n") == std::string::npos &&
               std::count(version.out.begin(), version.out.end(), '\n') == 3)
       << version.out;
   EXPECT_TRUE(std::filesystem::is_empty(client.dir()));

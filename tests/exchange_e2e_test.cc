@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
+#include "cli/version.h"
 
 namespace zv::test {
 namespace {
@@ -18,7 +19,7 @@ const std::string kStatusPrefix = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tr
 
 std::string get_request(const std::string& target) {
   return "GET " + target +
-         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/2.2.1.3\nContent-Type: text/plain\n"
+         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION "\nContent-Type: text/plain\n"
          "Date: <ctime>\n\n";
 }
 

@@ -1,63 +1,109 @@
 #!/usr/bin/env bash
-# Builds the client and the stand-in agent, starts the agent on a free
-# loopback port, and shows a whole round trip: submissions, the agent's
-# status, a response fetched for a client, and a submission that fails while
-# the agent is down and is recovered once it is back.
+# Builds the client and the stand-in agent and shows a whole round trip:
+# submissions, the agent's status, a response fetched for a client, and a
+# submission that fails while the agent is down and is recovered once it is
+# back.
+#
+# Every command is printed as it runs, quoted for the shell, and what it
+# writes follows as comment lines, so the whole output can be pasted into a
+# shell to do it all again.  Everything happens in a fresh temporary folder
+# holding copies of both programs, the runtime configuration the agent writes
+# beside ./ZVClient, and the recovery log; the agent is stopped and the
+# folder removed at the end, so no configuration naming a stopped agent is
+# left behind.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-cmake --preset default >/dev/null
-cmake --build --preset default --target ZVClient zvagent >/dev/null
 
-work=$(mktemp -d)
-agent_pid=
-stop_agent() {
-  if [ -n "$agent_pid" ]; then kill "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
-  agent_pid=
+output=$(mktemp)
+work=
+agent=
+cleanup() {
+  if [ -n "$agent" ]; then kill "$agent" 2>/dev/null || true; wait "$agent" 2>/dev/null || true; fi
+  if [ -n "$work" ]; then rm -rf "$work"; fi
+  rm -f "$output"
 }
-trap 'stop_agent; rm -rf "$work"' EXIT
+trap cleanup EXIT
 
-# The agent writes build/etc/.runtime.xml, where the client looks for its port.
-start_agent() {
-  build/zvagent --port "${1:-0}" --runtime-config "$root/build" --exit-after-idle 60000 \
-    --queue-response ops '<transaction><header><method>Add</method><subclass>Reply</subclass></header><data><text>hello ops</text></data></transaction>' \
-    >"$work/agent.out" &
-  agent_pid=$!
-  for _ in $(seq 100); do grep -q '^port ' "$work/agent.out" 2>/dev/null && break; sleep 0.05; done
-  port=$(sed -n 's/^port //p' "$work/agent.out")
+# One word, quoted for the shell when it needs it.
+quote() {
+  case $1 in
+    '') printf "''" ;;
+    *[!A-Za-z0-9_./:=%+,@-]*) printf "'%s'" "${1//\'/\'\\\'\'}" ;;
+    *) printf '%s' "$1" ;;
+  esac
 }
 
+note() { printf '# %s\n' "$@"; }
+
+# Prints the command text, runs it in this shell and prints what it wrote as
+# comments.  Sets `status`.
+show_and_run() {
+  printf '%s\n' "$1"
+  status=0
+  eval "$1" >"$output" 2>&1 || status=$?
+  awk '{ print "#   " $0 }' "$output"
+}
+
+# A step of the walk-through that must work.
+step() {
+  show_and_run "$1"
+  if [ "$status" -ne 0 ]; then note "failed with exit status $status"; exit 1; fi
+}
+
+# A run of the client, given as words, and its exit status.
 client() {
-  echo "\$ ZVClient $*"
-  local status=0 out
-  out=$(cd "$work" && "$root/build/ZVClient" "$@") || status=$?
-  if [ -n "$out" ]; then printf '%s\n' "$out"; fi
-  echo "[exit status $status]"
+  local text= word
+  for word; do text+="${text:+ }$(quote "$word")"; done
+  show_and_run "$text"
+  note "  exit status $status"
   echo
 }
 
-start_agent
-echo "stand-in agent listening on 127.0.0.1:$port"
+note "Build the client and the stand-in agent."
+step "cd $(quote "$root")"
+step "cmake --preset default >/dev/null"
+step "cmake --build --preset default --target ZVClient zvagent >/dev/null"
 echo
-client '<transaction><header><method>Add</method><subclass>Alert</subclass></header><data><host>db1</host></data></transaction>'
-client 'disk full on db1'
-printf 'zvagent_subclass=Alert\nhost=%%HOSTNAME%%\nmsg=#3\n' >"$work/alert.map"
-echo "alert.map:"; cat "$work/alert.map"; echo
-HOSTNAME=db1 client --submit-mapping-file alert.map 'disk <90%>'
-client --map-data cust7 disk 'full at 90%'
-client --get-status
-client --get-response ops --get-response-max 3
+note "A fresh folder with copies of both programs."
+step 'work=$(mktemp -d) && cd "$work"'
+step "cp $(quote "$root/build/ZVClient") $(quote "$root/build/zvagent") ."
+echo
+note "The stand-in agent takes a free port on 127.0.0.1, writes it to" \
+     "etc/.runtime.xml, where ./ZVClient looks for it, and prints 'port N'."
+step "./zvagent --runtime-config . --exit-after-idle 60000 --queue-response ops $(quote \
+  '<transaction><header><method>Add</method><subclass>Reply</subclass></header><data><text>hello ops</text></data></transaction>') >agent.out 2>&1 &"
+step 'agent=$!'
+step 'for i in $(seq 100); do grep -q "^port " agent.out && break; sleep 0.05; done; port=$(sed -n "s/^port //p" agent.out)'
+step 'echo "port $port"; cat etc/.runtime.xml'
+echo
+client ./ZVClient '<transaction><header><method>Add</method><subclass>Alert</subclass></header><data><host>db1</host></data></transaction>'
+client ./ZVClient 'disk full on db1'
+step "printf 'zvagent_subclass=Alert\\nhost=%%HOSTNAME%%\\nmsg=#3\\n' >alert.map"
+step 'cat alert.map'
+echo
+client HOSTNAME=db1 ./ZVClient --submit-mapping-file alert.map 'disk <90%>'
+client ./ZVClient --map-data cust7 disk 'full at 90%'
+client ./ZVClient --get-status
+client ./ZVClient --get-response ops --get-response-max 3
 
-stop_agent
-echo "--- the agent is down now ---"
-client '<transaction><data><late>yes</late></data></transaction>'
-client 'a Classic message'
-client --map-data-transaction-id 42 --map-data cust7 late
-echo "recovery log $work/logs/ZVClient.log (cat -v shows the marked lines' leading byte as ^^):"
-cat -v "$work/logs/ZVClient.log"
+note "The agent stops; what cannot be delivered goes to logs/ZVClient.log."
+step 'kill "$agent"; wait "$agent" || true'
+echo
+client ./ZVClient '<transaction><data><late>yes</late></data></transaction>'
+client ./ZVClient 'a Classic message'
+client ./ZVClient --map-data-transaction-id 42 --map-data cust7 late
+note "The log; cat -v shows the leading byte of the marked lines as ^^."
+step 'cat -v logs/ZVClient.log'
 echo
 
-start_agent "$port"
-echo "--- the agent is back on port $port ---"
-client --recover-file logs/ZVClient.log
-client --get-status
+note "The agent is back on the same port; the recovery sends the log again."
+step './zvagent --port "$port" --runtime-config . --exit-after-idle 60000 >agent.out 2>&1 &'
+step 'agent=$!'
+step 'for i in $(seq 100); do grep -q "^port " agent.out && break; sleep 0.05; done'
+echo
+client ./ZVClient --recover-file logs/ZVClient.log
+client ./ZVClient --get-status
+
+note "Stop the agent and remove the folder with its configuration."
+step 'kill "$agent"; wait "$agent" || true; agent='
+step "cd $(quote "$root") && rm -rf \"\$work\" && work="

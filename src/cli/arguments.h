@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli/error.h"
+#include "cli/version.h"
 
 namespace zv {
 
@@ -69,6 +70,6 @@ inline constexpr const char* kLoopbackHost = "localhost";
 
 /// Program name and version, as `--version` and the User-Agent header say.
 inline constexpr const char* kProgramName = "ZVClient";
-inline constexpr const char* kProgramVersion = "2.2.1.3";
+inline constexpr const char* kProgramVersion = ZV_PROGRAM_VERSION;
 
 }  // namespace zv
