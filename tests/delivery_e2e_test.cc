@@ -56,8 +56,10 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
       // No status line: not delivered.
       {"close", 10, kClosed, true},
       {"reset", 10, kBroken, true},
-      {"raw=\"HTTP/1.0 20\"", 10, kClosed, true},
-      {"stall=2000", 10, kSilent, true},
+      {"cut=7", 10, kClosed, true},
+      {"cut=7 hold", 10, kSilent, true},
+      {"never-answer", 10, kSilent, true},
+      {"never-read", 10, kSilent, true},
       // A status line and then too little: delivered, but nothing written.
       {"raw=\"HTTP/1.0 200 OK\\r\\nContent-Length: 50\\r\\n\\r\\n<a>\"", 10, kCut, false},
       {"raw=\"HTTP/1.0 200 OK\\r\\nContent-Type: text/xml\"", 10, kCut, false},
@@ -68,14 +70,30 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
 TEST(Delivery, QueriesReportTheSameFailuresAndLogNothing) {
   const Case cases[] = {
       {"close", 10, kClosed, false},
-      {"stall=2000", 10, kSilent, false},
+      {"never-answer", 10, kSilent, false},
+      {"cut=body+10 reset", 10, kCut, false},
       {"status=503 reason=\"Busy\"", 50, "Busy", false},
       {"raw=\"HTTP/1.0 200 OK\\r\\nContent-Length: 9\\r\\n\\r\\n<a>x</a>\"", 10, kCut, false},
-      // The body ends at its length, however the name is written.
+      // The body ends at its length, however the name is written, and
+      // whether or not the agent closes the connection after it.
       {"raw=\"HTTP/1.0 200 OK\\r\\ncontent-LENGTH: 4\\r\\n\\r\\n<a/>trailing\"", 0, "", false,
        "<a/>"},
+      {"body=\"<a/>\" extra=trailing hold", 0, "", false, "<a/>"},
   };
   for (const Case& c : cases) expect_case(c, {"--get-status"}, false);
+}
+
+// An agent that takes no bytes of a request too large for the socket's
+// buffers: the write gives up at the limit, and the message is kept.
+TEST(Delivery, RequestTheAgentDoesNotReadIsKept) {
+  ClientFixture fixture;
+  StandInAgent agent(fixture.dir(), {"--reply", "never-read"});
+  const std::string message = "<m>" + std::string(16 << 20, 'm') + "</m>";
+  fixture.write("big.txt", message + "\n");
+  RunResult r = fixture.run({"--submit-file", "big.txt"}, kShortLimits);
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.err, comm_failure("Timeout while sending the request to the agent."));
+  EXPECT_TRUE(fixture.read("logs/ZVClient.log") == message + "\n");
 }
 
 // A reply that trickles in is not cut while bytes keep arriving, even when

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,17 +77,19 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
 
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
   int status = 0;
-  for (pid_t ended; (ended = ::waitpid(pid, &status, WNOHANG)) != pid;) {
+  rusage usage{};
+  for (pid_t ended; (ended = ::wait4(pid, &status, WNOHANG, &usage)) != pid;) {
     if (ended < 0 && errno != EINTR) return result;
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
       }
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.peak_kib = usage.ru_maxrss;
   result.out = out.contents();
   result.err = err.contents();
   return result;

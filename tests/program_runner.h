@@ -16,6 +16,8 @@ struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
+  /// The program's peak resident memory in KiB.
+  long peak_kib = 0;
 };
 
 struct RunOptions {

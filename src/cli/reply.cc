@@ -98,6 +98,10 @@ void ReplyHandler::body(std::string_view piece) {
   }
 }
 
+bool ReplyHandler::wants_body() const {
+  return status_ == Status::kOk || (status_ == Status::kUnknown && pending_.size() < kMaxPending);
+}
+
 void ReplyHandler::end(std::string_view cut) {
   if (!has_header_) return;
   if (status_ != Status::kOk) judge_whole_reply();

@@ -40,6 +40,9 @@ class ReplyHandler {
   /// reply whose status is 200 is then reported with that detail (exit code
   /// 10) instead of being written: a body is written whole or not at all.
   void end(std::string_view cut = {});
+  /// False once more body would change nothing: the reply is rejected, or
+  /// enough of it is kept to judge its status.  Its reader may stop there.
+  bool wants_body() const;
   /// The status code judged by end(); 0 before, or when no header came.
   std::int32_t status_code() const { return status_code_; }
 

@@ -116,7 +116,8 @@ class ReplyReader {
       return false;
     }
     if (!bytes.empty()) handler_.body(bytes);
-    return !(remaining_ && *remaining_ == 0);
+    // A rejected reply is judged by what is kept; the rest is not read.
+    return !(remaining_ && *remaining_ == 0) && handler_.wants_body();
   }
 
   /// True once the status line has arrived with its line end.
