@@ -78,7 +78,7 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
   int status = 0;
   for (pid_t ended; (ended = ::waitpid(pid, &status, WNOHANG)) != pid;) {
     if (ended < 0 && errno != EINTR) return result;
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (std::chrono::steady_clock::now() > deadline || (options.kill_when && options.kill_when())) {
       ::kill(pid, SIGKILL);
       while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
