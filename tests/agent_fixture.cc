@@ -186,6 +186,14 @@ std::string form_request(int port, const std::string& form) {
          std::to_string(form.size()) + "\n\n" + form + "\n";
 }
 
+std::string request_form(const std::string& request) {
+  std::size_t start = request.find("\n\n");
+  if (start == std::string::npos) return "";
+  std::string form = request.substr(start + 2);
+  if (!form.empty() && form.back() == '\n') form.pop_back();
+  return form;
+}
+
 std::string url_encode(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;

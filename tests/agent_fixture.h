@@ -94,6 +94,9 @@ bool matches_request(const std::string& request, const std::string& expected);
 /// "Date: <ctime>" marker line that matches_request expects.
 std::string form_request(int port, const std::string& form);
 
+/// The body (form text) of a recorded POST request, without its final LF.
+std::string request_form(const std::string& request);
+
 /// The form encoding, spelled out independently of the client's: letters,
 /// digits and '-' stay, a blank is '+', every other byte is %XX.
 std::string url_encode(const std::string& text);

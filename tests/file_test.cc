@@ -55,6 +55,75 @@ TEST(FileReadLine, LinesAndResults) {
   for (const auto& [input, expected] : cases) EXPECT_EQ(reads(input), expected) << testing::PrintToString(input);
 }
 
+// After each line, the offset of the first byte not consumed: a line end
+// is consumed, the look-ahead byte after a lone CR is not.
+TEST(FileReadLine, OffsetAfterEachLine) {
+  const std::pair<std::string, std::vector<std::uint64_t>> cases[] = {
+      {"", {0}},
+      {"  \n\r\n", {5}},
+      {"ab\ncd", {3, 5, 5}},
+      {"ab\r\ncd\r\n", {4, 8, 8}},
+      {"a\rb\r", {2, 4, 4}},
+      {"a\r\r\nb\n", {2, 6, 6}},
+      {std::string(70000, 'x') + "\n\n y", {70001, 70004, 70004}},
+  };
+  for (const auto& [input, expected] : cases) {
+    File file = open_with(input);
+    std::vector<std::uint64_t> offsets;
+    do {
+      file_read_line(file);
+      offsets.push_back(file_offset(file));
+    } while (file.has_line);
+    EXPECT_EQ(offsets, expected) << testing::PrintToString(input.substr(0, 12));
+  }
+}
+
+// Reading again from a reported offset yields exactly the lines not yet
+// returned, whether the record moves (file_seek) or a new one starts there.
+TEST(FileReadLine, ResumesAtAnOffset) {
+  const std::string input = "one\r\ntwo\rthree\n\n  four";
+  const std::vector<std::string> all = {"one", "two", "three", "four"};
+  for (std::size_t done = 0; done <= all.size(); ++done) {
+    File first = open_with(input);
+    for (std::size_t i = 0; i < done; ++i) ASSERT_TRUE(read_file(first));
+    std::uint64_t mark = file_offset(first);
+    File again = open_with(input);
+    ASSERT_TRUE(file_seek(again, mark));
+    std::vector<std::string> rest;
+    while (read_file(again)) rest.emplace_back(again.line());
+    EXPECT_EQ(rest, std::vector<std::string>(all.begin() + done, all.end())) << done;
+  }
+}
+
+// A regular file ends at the size it had when it was opened, so a reader
+// that appends to its own input still ends; a pipe is read to its end and
+// cannot be moved.
+TEST(FileReadLine, EndsWhereTheFileEndedAtOpen) {
+  const std::string path = testing::TempDir() + "zv_grow_" + std::to_string(getpid());
+  std::ofstream(path, std::ios::binary) << "a\nb\n";
+  File file = std::move(*file_open_read(path.c_str(), nullptr));
+  int appended = 0;
+  std::vector<std::string> lines;
+  while (read_file(file) && lines.size() < 10) {
+    lines.emplace_back(file.line());
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more " << ++appended << "\n";
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+  std::remove(path.c_str());
+
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::write(ends[1], "x\ny", 3), 3);
+  ::close(ends[1]);
+  File piped = file_open_descriptor(ends[0], true, 2);
+  EXPECT_FALSE(file_seek(piped, 0));
+  EXPECT_TRUE(read_file(piped));
+  EXPECT_TRUE(read_file(piped));
+  EXPECT_EQ(piped.line(), "y");
+  EXPECT_FALSE(read_file(piped));
+  EXPECT_EQ(file_offset(piped), 3u);
+}
+
 // A buffer that cannot grow cuts the line where it stands; the rest comes
 // back as the next line, and nothing is left allocated.
 TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
@@ -66,8 +135,10 @@ TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
     File file = open_with(long_line + "\n");
     memory_fail_after(1);  // the step beyond 32769 characters
     EXPECT_EQ(file_read_line(file), 'Z');
+    EXPECT_TRUE(file.cut);
     EXPECT_EQ(file.line(), std::string(32769, 'y'));
     EXPECT_EQ(file_read_line(file), '\n');
+    EXPECT_FALSE(file.cut);
     EXPECT_EQ(file.line(), std::string(40000 - 32770, 'y'));
   }
   memory_fail_after(-1);

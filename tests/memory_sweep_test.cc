@@ -47,6 +47,9 @@ TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
   for (long n = 0; n < 2000 && !completed; ++n) {
     std::ofstream("r.log", std::ios::trunc) << log;
     ::unlink("logs/ZVClient.log");
+    // A refusal before the renamed file is read leaves that recovery
+    // pending; each refusal starts from the same files.
+    ::unlink("r.log.recover.offset");
     set_exit_code(kExitOk);
     std::size_t start = memory_allocated;
     Parser parser;

@@ -80,7 +80,7 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
   rusage usage{};
   for (pid_t ended; (ended = ::wait4(pid, &status, WNOHANG, &usage)) != pid;) {
     if (ended < 0 && errno != EINTR) return result;
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (std::chrono::steady_clock::now() > deadline || (options.kill_when && options.kill_when())) {
       ::kill(pid, SIGKILL);
       while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
       }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,6 +34,9 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>> env;
   /// The child is killed (SIGKILL) when it runs longer than this.
   std::chrono::milliseconds timeout{30000};
+  /// Asked every few milliseconds while the child runs; the child is killed
+  /// (SIGKILL) as soon as it returns true.
+  std::function<bool()> kill_when;
 };
 
 /// Starts `path` with `args` (the words after argv[0]) and waits for it.

@@ -10,15 +10,6 @@
 namespace zv::test {
 namespace {
 
-// The body (form text) of a recorded POST request.
-std::string form_of(const std::string& request) {
-  std::size_t start = request.find("\n\n");
-  if (start == std::string::npos) return "";
-  std::string form = request.substr(start + 2);
-  if (!form.empty() && form.back() == '\n') form.pop_back();
-  return form;
-}
-
 const std::vector<std::vector<std::string>> kSubmissions = {
     {"<transaction><data><a>1</a></data></transaction>"},
     {"disk full on db1"},
@@ -39,7 +30,7 @@ TEST(Recovery, EverySubmissionIsReplayedAsSent) {
     StandInAgent agent(direct.dir(), {});
     for (const auto& args : kSubmissions) direct.run(args);
     ASSERT_EQ(agent.request_count(), static_cast<int>(kSubmissions.size()));
-    for (int i = 1; i <= agent.request_count(); ++i) expected.push_back(form_of(agent.request(i)));
+    for (int i = 1; i <= agent.request_count(); ++i) expected.push_back(request_form(agent.request(i)));
   }
 
   // The same submissions while the agent is down, then recovered.
@@ -52,7 +43,7 @@ TEST(Recovery, EverySubmissionIsReplayedAsSent) {
   EXPECT_EQ(r.err, "");
   ASSERT_EQ(agent.request_count(), static_cast<int>(kSubmissions.size()));
   for (int i = 1; i <= agent.request_count(); ++i) {
-    EXPECT_EQ(form_of(agent.request(i)), expected[i - 1]) << "submission " << i;
+    EXPECT_EQ(request_form(agent.request(i)), expected[i - 1]) << "submission " << i;
   }
   EXPECT_FALSE(later.exists("logs/ZVClient.log"));
   EXPECT_TRUE(later.exists("logs/ZVClient.log.recover"));
@@ -87,8 +78,8 @@ TEST(Recovery, PlainLinesAreReadAsBefore) {
   RunResult r = client.run({"--recover-file", "old.log"});
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(agent.request_count(), 2);
-  EXPECT_EQ(form_of(agent.request(1)), "message=%3Ca%3Emsg%3C%2Fa%3E");
-  EXPECT_EQ(form_of(agent.request(2)), "transactionid=12&mapdata=cust7&mapdata=a+b");
+  EXPECT_EQ(request_form(agent.request(1)), "message=%3Ca%3Emsg%3C%2Fa%3E");
+  EXPECT_EQ(request_form(agent.request(2)), "transactionid=12&mapdata=cust7&mapdata=a+b");
   EXPECT_NE(r.err.find("<errorcode>INVALID_MAP_DATA</errorcode>"), std::string::npos);
   EXPECT_NE(r.err.find("<![CDATA[hello world]]>"), std::string::npos);
 }

@@ -12,17 +12,6 @@ namespace zv {
 
 namespace {
 
-// True when the reader had to cut the line because its buffer could not
-// grow.  Only a cut leaves a line that fills the whole buffer with a
-// character still unread: the reader makes room before it looks at a line
-// end, so a line ended by LF, CR LF or a lone CR always leaves room, and a
-// full buffer at the end of the input reports EOF.
-bool line_cut_short(const File& file, int last) {
-  if (!file.has_line || last == EOF) return false;
-  std::size_t capacity = file.buffer.empty() ? 0 : file.buffer.size() - 1;
-  return file.line_length == capacity;
-}
-
 // The document built from the whole file, or nullopt when memory ran out
 // (the gate has reported it): a transaction that lost a line is not sent.
 std::optional<Text> build_transaction(File& file, const Arguments& arguments) {
@@ -30,7 +19,7 @@ std::optional<Text> build_transaction(File& file, const Arguments& arguments) {
     SubmitData record = submit_data_initialize();
     for (;;) {
       int last = file_read_line(file);
-      if (line_cut_short(file, last)) return std::nullopt;
+      if (file.cut) return std::nullopt;
       if (file.has_line) submit_data_process_config_line(record, arguments, file.line());
       if (last == EOF) break;
     }

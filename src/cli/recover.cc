@@ -1,6 +1,11 @@
 #include "cli/recover.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 
@@ -17,13 +22,45 @@ namespace {
 
 constexpr std::string_view kUnmodifiable = "Recover file could not be modified.";
 
+void report_unmodifiable() {
+  show_error_text(kUnmodifiable);
+  set_exit_code(kExitFile);
+}
+
+// Log writers hold the lock of the file while they append; one that opened
+// it before the rename may still be mid-record.  Taking the lock once lets
+// that record finish before the file's size is taken as its end.
+void wait_for_writers(int fd) {
+  if (lock_exclusive(fd)) ::flock(fd, LOCK_UN);
+}
+
+bool exists(const char* path) {
+  struct stat status;
+  return ::lstat(path, &status) == 0 || errno != ENOENT;
+}
+
 }  // namespace
 
-std::optional<Text> rename_recover_file(const char* path) {
-  Text name = string_concat(path, ".", "recover");
-  ::unlink(name.c_str());
-  if (std::rename(path, name.c_str()) != 0) return std::nullopt;
-  return name;
+RecoverNames recover_names(const char* path) {
+  Text recover = string_concat(path, ".", "recover");
+  Text lock = string_concat(recover, ".", "lock");
+  Text progress = string_concat(recover, ".", "offset");
+  return {std::move(recover), std::move(lock), std::move(progress)};
+}
+
+std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const RecoverNames& names) {
+  FileId id;
+  Descriptor file = open_own_file(path, O_RDONLY, &id);
+  if (!file) return std::nullopt;
+  std::optional<RecoverProgress> progress = RecoverProgress::create(names.progress.c_str(), id);
+  if (!progress) return std::nullopt;
+  // A plain rename replaces an old file of the recover name atomically:
+  // nothing is removed before it, so a failure deletes nothing.
+  if (std::rename(path, names.recover.c_str()) != 0) {
+    progress->remove();
+    return std::nullopt;
+  }
+  return RenamedRecoverFile{std::move(file), std::move(*progress)};
 }
 
 void recover_line(Session& session, const Endpoint& endpoint, char* line) {
@@ -57,17 +94,49 @@ void recover_line(Session& session, const Endpoint& endpoint, char* line) {
   }
 }
 
+namespace {
+
+// Sends the lines of the recover file from the mark on, marks each one once
+// it has been handled (delivered, or logged again), then ends the recovery.
+void recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
+                   RecoverProgress& progress) {
+  wait_for_writers(fd.get());
+  File file = file_open_descriptor(fd.release(), true);
+  // A mark the file cannot be moved to sends the file from its start again:
+  // duplicates, never a loss.
+  if (progress.offset() > 0) file_seek(file, progress.offset());
+  // A line without text (its buffer could not be had) is skipped.
+  while (read_file(file)) {
+    recover_line(session, endpoint, file.line_data());
+    progress.mark(file_offset(file));
+  }
+  progress.remove();
+}
+
+// Finishes the recovery a killed run left; false when there is none.
+bool resume_pending(Session& session, const Endpoint& endpoint, const RecoverNames& names) {
+  FileId id;
+  Descriptor fd = open_own_file(names.recover.c_str(), O_RDONLY, &id);
+  std::optional<RecoverProgress> progress = RecoverProgress::pending(names.progress.c_str(), fd ? &id : nullptr);
+  if (!progress) return false;
+  recover_lines(session, endpoint, std::move(fd), *progress);
+  return true;
+}
+
+}  // namespace
+
 void recover_file(Session& session, const Endpoint& endpoint) {
-  std::optional<Text> name = rename_recover_file(session.arguments.recover_path);
-  if (!name) {
-    show_error_text(kUnmodifiable);
-    set_exit_code(kExitFile);
+  const char* path = session.arguments.recover_path;
+  RecoverNames names = recover_names(path);
+  Descriptor lock = lock_recovery(names.lock.c_str());
+  if (!lock) return report_unmodifiable();
+  bool resumed = resume_pending(session, endpoint, names);
+  std::optional<RenamedRecoverFile> renamed = rename_recover_file(path, names);
+  if (!renamed) {
+    if (!resumed || exists(path)) report_unmodifiable();
     return;
   }
-  std::optional<File> file = file_open_input(name->c_str(), kUnmodifiable);
-  if (!file) return;
-  // A line without text (its buffer could not be had) is skipped.
-  while (read_file(*file)) recover_line(session, endpoint, file->line_data());
+  recover_lines(session, endpoint, std::move(renamed->file), renamed->progress);
 }
 
 }  // namespace zv

@@ -2,6 +2,11 @@
 
 #include "cli/error.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -9,18 +14,14 @@ namespace zv {
 
 namespace {
 
-// Line buffers grow in whole multiples of this many characters.  Growth
-// doubles, so a line of n characters costs O(n) copying in all.
+// Line buffers grow in whole multiples of this many characters.  Growth at
+// least doubles, so a line of n characters costs O(n) copying in all.
 constexpr std::size_t kLineStep = 32769;
 
 // The POSIX locale's white-space class, spelled out so that no locale the
 // process might be given changes which lines count as blank.
-bool is_white_space(int c) {
+bool is_white_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::size_t capacity(const File& file) {
-  return file.buffer.empty() ? 0 : file.buffer.size() - 1;
 }
 
 void close_stream(File& file) {
@@ -31,32 +32,85 @@ void close_stream(File& file) {
   file.owns_stream = false;
 }
 
-// Only the previous line's bytes hold text: the rest of the buffer is zero
-// already (fresh growth is zero-filled and every earlier line was wiped).
+// Only the previous line's bytes hold text: the rest of the buffer never
+// held file bytes, or held an earlier line that was wiped the same way.
 void file_clear_buffer(File& file) {
-  if (!file.buffer.empty()) memory_wipe(file.buffer.data(), file.line_length);
+  memory_wipe(file.buffer.get(), file.line_length);
   file.line_length = 0;
   file.has_line = false;
+  file.cut = false;
+}
+
+// The next capacity for a line of `count` characters that needs more room.
+// A regular file bounds what is left of the line, so one long line grows
+// once to its full size instead of doubling all the way.
+std::size_t grown_capacity(const File& file, std::size_t count) {
+  if (file.capacity == 0) return kLineStep;
+  std::uint64_t rest = file.source.remaining();
+  std::uint64_t wanted = file.capacity * std::uint64_t{2};
+  std::uint64_t pending = file.source.pending().size();
+  if (rest < UINT64_MAX - count - pending - 1) {
+    // Room for the rest of the input and the line end that may follow it.
+    std::uint64_t bound = count + pending + rest + 1;
+    wanted = std::max(wanted, (bound + kLineStep - 1) / kLineStep * kLineStep);
+  }
+  return wanted > SIZE_MAX - 1 ? SIZE_MAX - 1 : static_cast<std::size_t>(wanted);
 }
 
 // False when the gate refused; the buffer is then as it was.
-bool file_buffer_increase(File& file) {
-  std::size_t old_capacity = capacity(file);
-  std::size_t new_capacity = old_capacity == 0 ? kLineStep : old_capacity * 2;
-  try {
-    file.buffer.reserve(new_capacity + 1);
-    file.buffer.resize(new_capacity + 1);
-  } catch (const memory_exhausted&) {
-    return false;
-  }
+bool file_buffer_increase(File& file, std::size_t count) {
+  std::size_t new_capacity = grown_capacity(file, count);
+  GateBlock grown(static_cast<char*>(memory_open(new_capacity)));
+  if (!grown) return false;
+  if (count > 0) std::memcpy(grown.get(), file.buffer.get(), count);
+  file.buffer = std::move(grown);  // the gate wipes the old block
+  file.capacity = new_capacity;
   return true;
 }
 
 // Stores the NUL behind the line; the buffer always has room for it.
 int end_line(File& file, std::size_t length, int result) {
   file.line_length = length;
-  if (!file.buffer.empty()) file.buffer[length] = '\0';
+  if (file.buffer) file.buffer.get()[length] = '\0';
   return result;
+}
+
+// Skips white space; false when the input ends first.
+bool skip_white_space(BlockReader& in) {
+  while (in.fill()) {
+    std::string_view bytes = in.pending();
+    std::size_t n = 0;
+    while (n < bytes.size() && is_white_space(bytes[n])) ++n;
+    in.consume(n);
+    if (n < bytes.size()) return true;
+  }
+  return false;
+}
+
+// The length of the text before the first CR or LF, or the whole size.
+std::size_t text_length(std::string_view bytes) {
+  const void* lf = std::memchr(bytes.data(), '\n', bytes.size());
+  std::size_t limit = lf ? static_cast<const char*>(lf) - bytes.data() : bytes.size();
+  const void* cr = std::memchr(bytes.data(), '\r', limit);
+  return cr ? static_cast<const char*>(cr) - bytes.data() : limit;
+}
+
+// The line is cut before `c`, which is taken and not stored.
+int cut_line(File& file, std::size_t count, unsigned char c) {
+  file.source.consume(1);
+  file.cut = true;
+  return end_line(file, count, c);
+}
+
+// A CR ends the line; the byte after it is looked at and left for the next
+// read unless it is the LF of a CR LF.
+int end_at_cr(File& file, std::size_t count) {
+  BlockReader& in = file.source;
+  in.consume(1);
+  if (!in.fill()) return end_line(file, count, EOF);
+  unsigned char next = static_cast<unsigned char>(in.pending()[0]);
+  if (next == '\n') in.consume(1);
+  return end_line(file, count, next);
 }
 
 }  // namespace
@@ -65,9 +119,12 @@ File::File(File&& other) noexcept
     : name(other.name),
       stream(std::exchange(other.stream, nullptr)),
       owns_stream(std::exchange(other.owns_stream, false)),
+      source(std::move(other.source)),
       buffer(std::move(other.buffer)),
+      capacity(std::exchange(other.capacity, 0)),
       line_length(std::exchange(other.line_length, 0)),
-      has_line(std::exchange(other.has_line, false)) {}
+      has_line(std::exchange(other.has_line, false)),
+      cut(std::exchange(other.cut, false)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -75,9 +132,12 @@ File& File::operator=(File&& other) noexcept {
     name = other.name;
     stream = std::exchange(other.stream, nullptr);
     owns_stream = std::exchange(other.owns_stream, false);
+    source = std::move(other.source);
     buffer = std::move(other.buffer);
+    capacity = std::exchange(other.capacity, 0);
     line_length = std::exchange(other.line_length, 0);
     has_line = std::exchange(other.has_line, false);
+    cut = std::exchange(other.cut, false);
   }
   return *this;
 }
@@ -85,16 +145,30 @@ File& File::operator=(File&& other) noexcept {
 File::~File() { close_stream(*this); }
 
 std::string_view File::line() const {
-  if (!has_line || buffer.empty()) return {};
-  const char* text = buffer.data();
+  if (!has_line || !buffer) return {};
+  const char* text = buffer.get();
   const void* nul = std::memchr(text, '\0', line_length);
   std::size_t length = nul == nullptr ? line_length : static_cast<const char*>(nul) - text;
   return {text, length};
 }
 
-char* File::line_data() { return has_line && !buffer.empty() ? buffer.data() : nullptr; }
+char* File::line_data() { return has_line ? buffer.get() : nullptr; }
 
 std::optional<File> file_open(const char* name, const char* mode, std::FILE* default_stream) {
+  if (mode[0] == 'r') {
+    int fd = -1;
+    if (name != nullptr) {
+      do {
+        fd = ::open(name, O_RDONLY | O_CLOEXEC);
+      } while (fd < 0 && errno == EINTR);
+    }
+    bool owned = fd >= 0;
+    if (fd < 0 && default_stream != nullptr) fd = ::fileno(default_stream);
+    if (fd < 0) return std::nullopt;
+    File file = file_open_descriptor(fd, owned);
+    file.name = name;
+    return file;
+  }
   File file;
   file.name = name;
   if (name != nullptr) {
@@ -114,36 +188,51 @@ std::optional<File> file_open_read(const char* name, std::FILE* default_stream) 
   return file_open(name, "r", default_stream);
 }
 
+File file_open_descriptor(int fd, bool owned, std::size_t block_size) {
+  File file;
+  file.source = BlockReader(fd, owned, block_size);
+  return file;
+}
+
+std::uint64_t file_offset(const File& file) { return file.source.offset(); }
+
+bool file_seek(File& file, std::uint64_t offset) {
+  if (!file.source.seek(offset)) return false;
+  file_clear_buffer(file);
+  return true;
+}
+
 int file_read_line(File& file) {
   file_clear_buffer(file);
-  std::FILE* in = file.stream;
-  if (in == nullptr) return EOF;
-
-  int c = getc_unlocked(in);
-  while (c != EOF && is_white_space(c)) c = getc_unlocked(in);
-  if (c == EOF) return EOF;
+  BlockReader& in = file.source;
+  if (!skip_white_space(in)) return EOF;
   file.has_line = true;
 
   std::size_t count = 0;
-  std::size_t room = capacity(file);
-  char* text = file.buffer.data();
-  for (;;) {
-    if (count == room) {
-      if (!file_buffer_increase(file)) return end_line(file, count, c);
-      room = capacity(file);
-      text = file.buffer.data();
+  while (in.fill()) {
+    std::string_view bytes = in.pending();
+    std::size_t length = text_length(bytes);
+    bool line_end = length < bytes.size();
+    // Room is made before each byte is looked at, the line end included,
+    // so a line that fills the buffer exactly still grows it.
+    for (std::size_t at = 0; at < length || line_end;) {
+      if (count == file.capacity && !file_buffer_increase(file, count)) {
+        in.consume(at);
+        return cut_line(file, count, static_cast<unsigned char>(bytes[at]));
+      }
+      if (at == length) break;
+      std::size_t take = std::min(length - at, file.capacity - count);
+      std::memcpy(file.buffer.get() + count, bytes.data() + at, take);
+      count += take;
+      at += take;
     }
-    if (c == '\r') {
-      int next = getc_unlocked(in);
-      if (next == '\n') return end_line(file, count, '\n');
-      if (next != EOF) std::ungetc(next, in);
-      return end_line(file, count, next);
-    }
-    if (c == '\n') return end_line(file, count, '\n');
-    text[count++] = static_cast<char>(c);
-    c = getc_unlocked(in);
-    if (c == EOF) return end_line(file, count, EOF);
+    in.consume(length);
+    if (!line_end) continue;
+    if (bytes[length] == '\r') return end_at_cr(file, count);
+    in.consume(1);
+    return end_line(file, count, '\n');
   }
+  return end_line(file, count, EOF);
 }
 
 bool read_file(File& file) {
@@ -158,7 +247,12 @@ std::optional<Text> get_path(std::string_view path) {
 }
 
 std::optional<File> file_open_input(const char* name, std::string_view not_opened) {
-  std::optional<File> file = file_open_read(name, nullptr);
+  std::optional<File> file;
+  try {
+    file = file_open_read(name, nullptr);
+  } catch (const memory_exhausted&) {
+    return std::nullopt;  // the gate has reported it
+  }
   if (!file) {
     show_error_text(not_opened);
     set_exit_code(kExitFile);

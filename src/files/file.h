@@ -2,33 +2,43 @@
 // output stream of a run.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include "cli/memory.h"
+#include "files/block_reader.h"
 
 namespace zv {
 
-/// An open stream with a line buffer.  Closing (destruction) closes the
-/// stream unless it is standard output or a default stream not opened here.
+/// A record for reading lines from a descriptor, or the record of a run's
+/// output stream.  Closing (destruction) closes what was opened here, never
+/// standard output nor a default stream or descriptor the caller lent.
 ///
-/// The record keeps one line buffer for its whole life.  It grows when a
-/// line needs more room and never shrinks; before each read the bytes of
-/// the previous line are overwritten with zeros, and the gate wipes the
-/// whole block when it is regrown or released.
+/// Reading goes through the record's own block buffer (block_reader.h),
+/// never through the C library's stream buffers.  The record keeps one line
+/// buffer for its whole life.  It grows when a line needs more room and
+/// never shrinks; before each read the bytes of the previous line are
+/// overwritten with zeros, and the gate wipes the whole block when it is
+/// regrown or released.
 struct File {
   const char* name = nullptr;  // borrowed; may be nullptr
+  /// The output stream (records for writing only).
   std::FILE* stream = nullptr;
   bool owns_stream = false;
+  /// The input (records for reading only).
+  BlockReader source;
   /// The line read last, NUL-terminated; wiped before it is reused/released.
-  /// When not empty, its size is the capacity in characters plus one byte
-  /// for the NUL.
-  Vec<char> buffer;
+  /// When present it has room for `capacity` characters plus the NUL.
+  GateBlock buffer;
+  std::size_t capacity = 0;
   /// Characters of the current line stored in buffer (NUL bytes included).
   std::size_t line_length = 0;
   /// A line was read by the last call and has not been read past yet.
   bool has_line = false;
+  /// The last read cut its line because the buffer could not grow.
+  bool cut = false;
 
   File() = default;
   File(File&& other) noexcept;
@@ -45,16 +55,35 @@ struct File {
   char* line_data();
 };
 
-/// Opens `name` with fopen `mode`; falls back to `default_stream` when no
-/// name is given or it cannot be opened.  nullopt when there is no stream.
-/// Reports nothing.  Throws memory_exhausted only if the gate refuses.
+/// Opens `name` with `mode`.  A mode beginning with 'r' opens the file for
+/// reading (O_RDONLY, close-on-exec), falling back to the descriptor of
+/// `default_stream`, which stays the caller's; any other mode opens a stdio
+/// stream with fopen, falling back to `default_stream`.  nullopt when there
+/// is nothing to read or write.  Reports nothing.  Throws memory_exhausted
+/// only if the gate refuses (a descriptor opened here is closed first).
 std::optional<File> file_open(const char* name, const char* mode, std::FILE* default_stream);
 std::optional<File> file_open_write(const char* name, std::FILE* default_stream);
 std::optional<File> file_open_read(const char* name, std::FILE* default_stream);
 
+/// A record reading `fd` from its current offset; the record closes it when
+/// `owned`.  `block_size` bounds each read(2) (tests use small ones).
+/// Throws memory_exhausted when the gate refuses (an owned `fd` is closed).
+File file_open_descriptor(int fd, bool owned, std::size_t block_size = BlockReader::kBlockSize);
+
+/// The offset in the file of the first byte that no read has consumed: the
+/// start of the next line (or of the white space before it).  Reading a
+/// fresh record of the same file from this offset yields the lines that
+/// this record has not yet returned.
+std::uint64_t file_offset(const File& file);
+
+/// Moves a record reading a regular file to `offset` and forgets the
+/// current line.  False (nothing changed) for other files or a bad offset.
+bool file_seek(File& file, std::uint64_t offset);
+
 /// Opens a file named on the command line for reading.  When it cannot be
 /// opened, writes the error line "ERROR  <not_opened>", records exit code 40
-/// and gives nullopt.
+/// and gives nullopt.  When its buffer cannot be had, gives nullopt without
+/// that line (the gate has reported the shortage, exit code 30).
 std::optional<File> file_open_input(const char* name, std::string_view not_opened);
 
 /// Reads the next line: blank lines and leading white space are skipped;
@@ -63,9 +92,11 @@ std::optional<File> file_open_input(const char* name, std::string_view not_opene
 /// -1 at the end of the input).  A last line without line end is kept.
 ///
 /// When the buffer cannot grow (the gate has reported it), the line is cut
-/// where it stands and the character that could not be stored is returned;
-/// the rest of the line comes back as the next line.  Read errors count as
-/// the end of the input.  Cost is linear in the length of the line.
+/// where it stands, `cut` is set, and the character that could not be
+/// stored is returned (it is consumed); the rest of the line comes back as
+/// the next line.  Read errors count as the end of the input, and a regular
+/// file ends at the size it had when it was opened.  Cost is linear in the
+/// length of the line.
 int file_read_line(File& file);
 
 /// Reads the next line; true when one is available.  A line without text
