@@ -68,6 +68,7 @@ TEST(Recovery, UnmodifiableFile) {
   EXPECT_EQ(r.status, 40);
   EXPECT_EQ(r.err, "ERROR  Recover file could not be modified.\n");
   EXPECT_FALSE(client.exists("absent.log.recover"));
+  EXPECT_FALSE(client.exists("absent.log.recover.lock"));
 }
 
 // A log in the plain form, as older clients wrote it, is read the old way.

@@ -128,6 +128,9 @@ bool resume_pending(Session& session, const Endpoint& endpoint, const RecoverNam
 void recover_file(Session& session, const Endpoint& endpoint) {
   const char* path = session.arguments.recover_path;
   RecoverNames names = recover_names(path);
+  // Nothing to recover and nothing pending: no lock file is left behind
+  // for a path that was never a log.  Both are looked at again under the lock.
+  if (!exists(path) && !exists(names.progress.c_str())) return report_unmodifiable();
   Descriptor lock = lock_recovery(names.lock.c_str());
   if (!lock) return report_unmodifiable();
   bool resumed = resume_pending(session, endpoint, names);
