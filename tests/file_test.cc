@@ -148,5 +148,16 @@ TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
   set_exit_code(kExitOk);
 }
 
+// The line buffer holds the current line and nothing of the lines before
+// it: a long line followed by a short one leaves none of its bytes behind.
+TEST(FileReadLine, EarlierLinesLeaveNoBytesBehind) {
+  File file = open_with("SECRET-SECRET-SECRET\nab\n");
+  ASSERT_EQ(file_read_line(file), '\n');
+  ASSERT_EQ(file_read_line(file), '\n');
+  ASSERT_EQ(file.line(), "ab");
+  const std::string_view bytes(static_cast<const char*>(file.buffer.get()), file.capacity + 1);
+  EXPECT_EQ(bytes.find("CRET"), std::string_view::npos);
+}
+
 }  // namespace
 }  // namespace zv
