@@ -20,7 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "cli/version.h"
+#include "base/version.h"
 
 namespace zv::test {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "cli/version.h"
+#include "base/version.h"
 
 namespace zv::test {
 namespace {

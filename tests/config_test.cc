@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent_fixture.h"
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 namespace {

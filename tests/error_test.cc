@@ -1,4 +1,4 @@
-#include "cli/error.h"
+#include "base/error.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/text.h"
+#include "base/text.h"
 
 namespace zv {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "cli/version.h"
+#include "base/version.h"
 
 namespace zv::test {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "cli/error.h"
+#include "base/error.h"
 #include "files/recovery_log.h"
 
 namespace zv {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "cli/error.h"
+#include "base/error.h"
 #include "cli/run.h"
 #include "files/file.h"
 

@@ -1,4 +1,4 @@
-#include "cli/memory.h"
+#include "base/memory.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "files/file.h"
 
 namespace zv {

@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "agent_fixture.h"
-#include "cli/arguments.h"
-#include "cli/error.h"
+#include "transport/endpoint.h"
+#include "base/error.h"
 
 namespace zv {
 namespace {

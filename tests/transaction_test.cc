@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "cli/error.h"
+#include "base/error.h"
 #include "cli/mapping.h"
 #include "cli/session.h"
 #include "files/file.h"

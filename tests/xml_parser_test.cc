@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "xml/xml_fuzz.h"
 
 namespace zv {

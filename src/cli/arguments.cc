@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cli/text.h"
+#include "base/text.h"
 
 namespace zv {
 

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "cli/error.h"
-#include "cli/version.h"
+#include "base/error.h"
 
 namespace zv {
 
@@ -64,12 +63,5 @@ void show_help();
 
 /// Writes the version line and the maker's notice to standard output.
 void show_version();
-
-/// The loopback host name: the default agent host, also named in the help.
-inline constexpr const char* kLoopbackHost = "localhost";
-
-/// Program name and version, as `--version` and the User-Agent header say.
-inline constexpr const char* kProgramName = "ZVClient";
-inline constexpr const char* kProgramVersion = ZV_PROGRAM_VERSION;
 
 }  // namespace zv

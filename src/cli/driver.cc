@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "cli/arguments.h"
-#include "cli/error.h"
-#include "cli/memory.h"
+#include "base/error.h"
+#include "base/memory.h"
 #include "cli/run.h"
 #include "cli/session.h"
 #include "xml/xml_document.h"

@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/version.h"
 #include "cli/arguments.h"
+#include "transport/endpoint.h"
 
 namespace zv {
 

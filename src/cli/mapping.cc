@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "cli/submit.h"
 #include "files/file.h"
 #include "message/transaction.h"

@@ -9,9 +9,9 @@
 
 #include <cstdio>
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "cli/submit.h"
-#include "cli/text.h"
+#include "base/text.h"
 #include "files/file.h"
 #include "files/log_record.h"
 #include "message/map_data.h"

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "cli/recover_progress.h"
 #include "cli/session.h"
 #include "transport/endpoint.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cli/error.h"
-#include "cli/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "files/file.h"
 #include "xml/xml_parser.h"
 

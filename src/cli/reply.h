@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "cli/session.h"
 
 namespace zv {

@@ -1,6 +1,6 @@
 #include "cli/submit.h"
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "files/file.h"
 #include "transport/http.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -1,6 +1,6 @@
 #include "files/file.h"
 
-#include "cli/error.h"
+#include "base/error.h"
 
 #include <fcntl.h>
 #include <unistd.h>

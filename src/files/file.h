@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "files/block_reader.h"
 
 namespace zv {

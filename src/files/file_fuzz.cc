@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "files/file.h"
 
 namespace zv {

@@ -1,6 +1,6 @@
 #include "files/log_record.h"
 
-#include "cli/text.h"
+#include "base/text.h"
 #include "files/recovery_log.h"
 
 namespace zv {

@@ -31,8 +31,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cli/error.h"
-#include "cli/memory.h"
+#include "base/error.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -1,6 +1,6 @@
 #include "files/recovery_log.h"
 
-#include "cli/error.h"
+#include "base/error.h"
 #include "files/log_record.h"
 
 namespace zv {

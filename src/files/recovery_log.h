@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "cli/arguments.h"
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "files/log_file.h"
 
 namespace zv {

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "cli/error.h"
-#include "cli/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "files/file.h"
 #include "transport/form.h"
 #include "transport/http.h"

@@ -3,7 +3,7 @@
 // data-map submission.
 #pragma once
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

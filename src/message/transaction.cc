@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "cli/text.h"
+#include "base/text.h"
 #include "message/xml_encode.h"
 
 namespace zv {

@@ -29,7 +29,7 @@
 #include <string_view>
 
 #include "cli/arguments.h"
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "cli/arguments.h"
-#include "cli/error.h"
-#include "cli/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace zv {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "transport/time_limits.h"
 
 namespace zv {
@@ -23,6 +23,9 @@ struct Endpoint {
 /// A URI whose port is outside 1..65535 reports INVALID_PORT (no exit code
 /// recorded) and gives nullopt.  Throws memory_exhausted.
 std::optional<Endpoint> uri_open(const char* uri, std::string_view suffix, std::int32_t port);
+
+/// The loopback host name: the default agent host, also named in the help.
+inline constexpr const char* kLoopbackHost = "localhost";
 
 /// The agent's default port when the runtime configuration names none.
 inline constexpr std::int32_t kDefaultPort = 2010;

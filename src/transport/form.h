@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <charconv>
 
-#include "cli/arguments.h"
-#include "cli/error.h"
+#include "base/version.h"
+#include "base/error.h"
 #include "files/file.h"
 #include "files/recovery_log.h"
 #include "transport/socket.h"

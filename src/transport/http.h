@@ -4,7 +4,7 @@
 #include <ctime>
 #include <optional>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "cli/reply.h"
 #include "cli/session.h"
 #include "transport/endpoint.h"

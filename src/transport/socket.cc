@@ -12,7 +12,7 @@
 #include <memory>
 #include <utility>
 
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <type_traits>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/text.h"
+#include "base/text.h"
 #include "files/file.h"
 #include "xml/xml_document.h"
 #include "xml/xml_parser.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 #include "xml/chunk_list.h"
 
 namespace zv {

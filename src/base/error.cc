@@ -1,4 +1,4 @@
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 

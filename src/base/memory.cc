@@ -1,11 +1,11 @@
-#include "cli/memory.h"
+#include "base/memory.h"
 
 #include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/error.h"
+#include "base/error.h"
 
 namespace zv {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/memory.h"
+#include "base/memory.h"
 
 namespace zv {
 
