@@ -11,6 +11,7 @@
 
 #include "cli/arguments.h"
 #include "cli/reply.h"
+#include "files/file.h"
 #include "cli/session.h"
 #include "transport/endpoint.h"
 #include "transport/form.h"
@@ -70,8 +71,8 @@ void BM_BuildRequest(benchmark::State& state) {
 
 void BM_ReplyHandler(benchmark::State& state) {
   std::string_view body = payload(state, reply_body());
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  if (sink == nullptr) {
+  std::optional<zv::File> sink = zv::file_open_write("/dev/null", nullptr);
+  if (!sink) {
     state.SkipWithError("cannot open /dev/null");
     return;
   }
@@ -80,17 +81,16 @@ void BM_ReplyHandler(benchmark::State& state) {
     zv::Arguments arguments;
     arguments.response_client = "c";
     zv::Parser parser;
-    zv::Session session{arguments, parser};
-    zv::ReplyHandler handler(session, sink);
-    handler.header("HTTP/1.0 200 OK\r\n\r\n");
+    zv::Session session{arguments, parser, &*sink};
+    zv::ReplyHandler handler(session);
+    handler.header("HTTP/1.0 200 OK\r\n\r\n", std::nullopt);
     for (std::size_t at = 0; at < body.size(); at += kPiece) {
       handler.body(body.substr(at, kPiece));
     }
-    handler.end();
+    handler.end({});
     tags = parser.tags.size();
-    if (arguments.response_count != 1) state.SkipWithError("the reply was not written");
+    if (session.response_count != 1) state.SkipWithError("the reply was not written");
   }
-  std::fclose(sink);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
   state.counters["tags"] = static_cast<double>(tags);
 }

@@ -17,7 +17,7 @@
 
 #include "agent_fixture.h"
 #include "base/error.h"
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 
 namespace zv {
 namespace {
@@ -83,11 +83,9 @@ TEST(LogFile, NoUsablePlaceIsReported) {
   }
   std::vector<LogPlace> places;
   for (const std::string& path : paths) places.push_back({nullptr, path.c_str()});
-  Arguments arguments;
-  arguments.message = "<a>kept?</a>";
   set_exit_code(kExitCommunication);
   testing::internal::CaptureStderr();
-  log_error(arguments, places);
+  log_submission(message_submission("<a>kept?</a>"), places);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR  Recovery log could not be written.\n");
   EXPECT_EQ(get_exit_code(), kExitFile);
   set_exit_code(kExitOk);

@@ -1,4 +1,4 @@
-#include "files/log_record.h"
+#include "message/log_record.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "agent_fixture.h"
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 #include "message/map_data_split.h"
 
 namespace zv {

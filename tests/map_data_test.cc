@@ -1,13 +1,13 @@
 // The data-map word splitter, and its agreement with the recovery log's
 // data-map record.
-#include "message/map_data.h"
+#include "message/map_data_split.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 
 namespace zv {
 namespace {

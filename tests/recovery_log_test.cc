@@ -1,4 +1,4 @@
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

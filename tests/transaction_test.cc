@@ -34,9 +34,8 @@ Arguments mapping_arguments() {
 }
 
 std::string build(const std::vector<std::string>& lines) {
-  Arguments arguments = mapping_arguments();
   SubmitData record = submit_data_initialize();
-  for (const std::string& line : lines) submit_data_process_config_line(record, arguments, line);
+  for (const std::string& line : lines) submit_data_process_config_line(record, Words(kWords), line);
   Text message = submit_data_generate_message(record);
   return std::string(message.data(), message.size());
 }
@@ -113,9 +112,8 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
                            << "=db1\nmsg=disk <90%>\nw=#3";
   const std::string expected = transaction_document(
       "Update", "set value", "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
-  Arguments arguments = mapping_arguments();
+  const Arguments arguments = mapping_arguments();
   File output = std::move(*file_open_write(nullptr, stdout));
-  arguments.output = &output;
   const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), {}};
   const std::size_t before = memory_allocated;
   int silent = 0;
@@ -124,14 +122,13 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
     std::filesystem::remove_all("logs");
     set_exit_code(kExitOk);
     Parser parser;
-    Session session{arguments, parser};
+    Session session{arguments, parser, &output};
     testing::internal::CaptureStderr();
     memory_fail_after(n);
     submit_mapping_file(session, endpoint);
     memory_fail_after(-1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(memory_allocated, before) << "failing allocation " << n;
-    EXPECT_EQ(arguments.message, nullptr);
     const std::string log = test::file_contents("logs/ZVClient.log");
     const bool sent = err.find("COMMUNICATIONS_FAILURE") != std::string::npos;
     silent += sent ? 0 : 1;

@@ -8,20 +8,18 @@
 
 namespace zv {
 
-struct File;
-
-/// The parsed command line.  Texts are borrowed from the command line (or
-/// from whoever sets them while an operation runs) and are nullptr when
-/// absent; the record owns nothing.
+/// The parsed command line, as it said: nothing changes it once it is read.
+/// Texts are borrowed from the command line and are nullptr when absent;
+/// the record owns nothing.
 struct Arguments {
   const char* program_path = nullptr;
   const char* response_client = nullptr;
   std::int32_t response_max = 1;
   bool status_query = false;
-  /// Index in map_data_words of the next word not yet used; -1 while there
-  /// is no data-map submission.
+  /// Index in map_data_words of the first word after "--map-data"; -1
+  /// without "--map-data".
   std::int32_t map_data_index = -1;
-  /// The words of the data-map submission under way; set only while one is.
+  /// The command line, when "--map-data" names a data-map submission.
   std::optional<Words> map_data_words;
   const char* map_data_transaction_id = nullptr;
   const char* submit_path = nullptr;
@@ -32,13 +30,9 @@ struct Arguments {
   /// The whole command-line vector, for a mapping file's #N references.
   std::optional<Words> mapping_words;
   std::int32_t mapping_last_index = 0;
-  /// Where replies are written; set by the driver while an operation runs.
-  File* output = nullptr;
   const char* custom_uri = nullptr;
-  /// The message that submit sends next.
+  /// The message given as the last word of the command line.
   const char* message = nullptr;
-  /// Replies the reply handler has written and counted.
-  std::int32_t response_count = 0;
 };
 
 /// Parses the command line (argv[0] is the program path; argv[argc] is

@@ -14,13 +14,13 @@ namespace {
 
 // The document built from the whole file, or nullopt when memory ran out
 // (the gate has reported it): a transaction that lost a line is not sent.
-std::optional<Text> build_transaction(File& file, const Arguments& arguments) {
+std::optional<Text> build_transaction(File& file, Words words) {
   try {
     SubmitData record = submit_data_initialize();
     for (;;) {
       int last = file_read_line(file);
       if (file.cut) return std::nullopt;
-      if (file.has_line) submit_data_process_config_line(record, arguments, file.line());
+      if (file.has_line) submit_data_process_config_line(record, words, file.line());
       if (last == EOF) break;
     }
     return submit_data_generate_message(record);
@@ -32,17 +32,18 @@ std::optional<Text> build_transaction(File& file, const Arguments& arguments) {
 }  // namespace
 
 void submit_mapping_file(Session& session, const Endpoint& endpoint) {
-  Arguments& arguments = session.arguments;
+  const Arguments& arguments = session.arguments;
   std::optional<File> file =
       file_open_input(arguments.mapping_path, "Submit mapping file could not be opened.");
   if (!file) return;
-  std::optional<Text> message = build_transaction(*file, arguments);
+  // A '#N' reference names a word of the command line up to its last.
+  Words words;
+  if (arguments.mapping_words) {
+    words = arguments.mapping_words->first(static_cast<std::size_t>(arguments.mapping_last_index) + 1);
+  }
+  std::optional<Text> message = build_transaction(*file, words);
   if (!message) return;
-  arguments.message = message->c_str();
-  submit(session, endpoint);
-  // The document is released when this operation ends; the record must not
-  // keep pointing at it.
-  arguments.message = nullptr;
+  submit(session, endpoint, *message);
 }
 
 }  // namespace zv

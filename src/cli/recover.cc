@@ -13,8 +13,8 @@
 #include "cli/submit.h"
 #include "base/text.h"
 #include "files/file.h"
-#include "files/log_record.h"
-#include "message/map_data.h"
+#include "message/log_record.h"
+#include "cli/map_data.h"
 
 namespace zv {
 
@@ -76,11 +76,9 @@ void recover_line(Session& session, const Endpoint& endpoint, char* line) {
       try {
         // An empty message is a submission too: it was sent, so it is sent again.
         Text message = log_unescape(line + 2);
-        session.arguments.message = message.c_str();
-        submit(session, endpoint);
-        session.arguments.message = nullptr;
+        submit(session, endpoint, message);
       } catch (const memory_exhausted&) {
-        session.arguments.message = nullptr;  // reported by the gate; the line is skipped
+        // Reported by the gate; the line is skipped.
       }
       break;
     case LogRecordKind::kMarkedMapData:

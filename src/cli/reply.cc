@@ -71,6 +71,8 @@ bool is_agent(const Parser& parser, std::string_view subclass) {
          tag_equals(parser, "subclass", subclass, "data");
 }
 
+ReplyHandler::ReplyHandler(Session& session) : session_(session), stream_(session.output->stream) {}
+
 void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> body_length) {
   has_header_ = true;
   header_.assign(bytes);
@@ -135,17 +137,18 @@ void ReplyHandler::judge_whole_reply() {
 }
 
 void ReplyHandler::write_reply() {
-  Arguments& arguments = session_.arguments;
+  const Arguments& arguments = session_.arguments;
+  std::int32_t& response_count = session_.response_count;
   const Parser& parser = session_.xml_parser;
   bool write = true;
   if (!is_agent(parser, "Status")) {
-    ++arguments.response_count;
+    ++response_count;
   } else if (arguments.status_query) {
-    ++arguments.response_count;
+    ++response_count;
   } else if (arguments.response_client == nullptr) {
     write = false;
   } else {
-    write = arguments.response_count == 0;
+    write = response_count == 0;
   }
   if (write) {
     std::size_t start = std::min(body_start_, parser.text.size());

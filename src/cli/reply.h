@@ -9,6 +9,7 @@
 
 #include "base/memory.h"
 #include "cli/session.h"
+#include "transport/http.h"
 
 namespace zv {
 
@@ -26,23 +27,24 @@ bool is_agent(const Parser& parser, std::string_view subclass);
 /// Takes one reply as it arrives and handles it as a whole: the status is
 /// judged on the reply's own status line, the body is parsed as it comes,
 /// and at the end the whole body is written, or nothing of it.
-class ReplyHandler {
+class ReplyHandler final : public ReplySink {
  public:
-  ReplyHandler(Session& session, std::FILE* stream) : session_(session), stream_(stream) {}
+  /// Reads into the session's parser and writes to its output.
+  explicit ReplyHandler(Session& session);
 
   /// The reply's header, everything up to and including the empty line, and
   /// the body length it announces, if any.
-  void header(std::string_view bytes, std::optional<std::uint64_t> body_length = std::nullopt);
+  void header(std::string_view bytes, std::optional<std::uint64_t> body_length) override;
   /// The next piece of the body.
-  void body(std::string_view piece);
+  void body(std::string_view piece) override;
   /// The reply is over: judge its status, decide and write.  `cut` is empty
   /// for a whole reply; otherwise it says why the reply is not whole, and a
   /// reply whose status is 200 is then reported with that detail (exit code
   /// 10) instead of being written: a body is written whole or not at all.
-  void end(std::string_view cut = {});
+  void end(std::string_view cut) override;
   /// False once more body would change nothing: the reply is rejected, or
   /// enough of it is kept to judge its status.  Its reader may stop there.
-  bool wants_body() const;
+  bool wants_body() const override;
   /// The status code judged by end(); 0 before, or when no header came.
   std::int32_t status_code() const { return status_code_; }
 

@@ -1,7 +1,7 @@
 #include "cli/retrieve.h"
 
+#include "cli/exchange.h"
 #include "cli/reply.h"
-#include "transport/http.h"
 
 namespace zv {
 
@@ -11,7 +11,7 @@ void get_status(Session& session, const Endpoint& endpoint) {
 }
 
 void get_response(Session& session, const Endpoint& endpoint) {
-  Arguments& arguments = session.arguments;
+  const Arguments& arguments = session.arguments;
   try {
     ParamList list;
     list.push_back({"client", arguments.response_client});

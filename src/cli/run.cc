@@ -7,7 +7,7 @@
 #include "cli/retrieve.h"
 #include "cli/submit.h"
 #include "files/file.h"
-#include "message/map_data.h"
+#include "cli/map_data.h"
 #include "transport/endpoint.h"
 #include "transport/time_limits.h"
 #include "xml/config.h"
@@ -15,7 +15,7 @@
 namespace zv {
 
 void run(Session& session) {
-  Arguments& arguments = session.arguments;
+  const Arguments& arguments = session.arguments;
   try {
     std::int32_t port = read_config(arguments.program_path);
     std::string_view suffix = arguments.status_query ? "/status" : "";
@@ -26,14 +26,14 @@ void run(Session& session) {
     // output, without a word.
     std::optional<File> output = file_open_write(arguments.post_path, stdout);
     if (!output) return;
-    arguments.output = &*output;
+    session.output = &*output;
 
     if (arguments.status_query) {
       get_status(session, *endpoint);
     } else if (arguments.map_data_words) {
       map_data(session, *endpoint);
     } else if (arguments.message != nullptr) {
-      submit(session, *endpoint);
+      submit(session, *endpoint, arguments.message);
     } else if (arguments.map_data_path != nullptr) {
       map_data_file(session, *endpoint);
     } else if (arguments.response_client != nullptr) {
@@ -45,10 +45,10 @@ void run(Session& session) {
     } else if (arguments.mapping_path != nullptr) {
       submit_mapping_file(session, *endpoint);
     }
-    arguments.output = nullptr;
+    session.output = nullptr;
   } catch (const memory_exhausted&) {
     // Reported by the gate; the run winds down to its normal end.
-    arguments.output = nullptr;
+    session.output = nullptr;
   }
 }
 

@@ -1,16 +1,24 @@
-// What every operation of a run works on: the parsed command line and the
-// one XML parser into which each reply of the agent is read.
+// What every operation of a run works on: the parsed command line, which
+// no operation changes, and the state of the run.
 #pragma once
+
+#include <cstdint>
 
 #include "cli/arguments.h"
 #include "xml/xml_document.h"
 
 namespace zv {
 
+struct File;
+
 struct Session {
-  Arguments& arguments;
+  const Arguments& arguments;
   /// Holds the reply of the current exchange; emptied after every exchange.
   Parser& xml_parser;
+  /// Where replies are written; set by the driver while an operation runs.
+  File* output = nullptr;
+  /// Replies the reply handler has written and counted.
+  std::int32_t response_count = 0;
 };
 
 }  // namespace zv

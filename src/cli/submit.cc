@@ -2,15 +2,13 @@
 
 #include "base/error.h"
 #include "files/file.h"
-#include "transport/http.h"
+#include "cli/exchange.h"
 
 namespace zv {
 
-void submit(Session& session, const Endpoint& endpoint) {
+void submit(Session& session, const Endpoint& endpoint, std::string_view message) {
   try {
-    ParamList list;
-    list.push_back({"message", session.arguments.message});
-    post(session, endpoint, list);
+    post(session, endpoint, message_submission(message));
   } catch (const memory_exhausted&) {
     // Reported by the gate: this message is neither sent nor logged.
   }
@@ -19,8 +17,7 @@ void submit(Session& session, const Endpoint& endpoint) {
 
 void submit_line(Session& session, const Endpoint& endpoint, const char* line) {
   if (line == nullptr || *line == '\0') return;
-  session.arguments.message = line;
-  submit(session, endpoint);
+  submit(session, endpoint, line);
 }
 
 void submit_file(Session& session, const Endpoint& endpoint) {

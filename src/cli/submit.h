@@ -1,14 +1,17 @@
 // Message submission: one message, or every line of a file.
 #pragma once
 
+#include <string_view>
+
 #include "cli/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {
 
-/// Posts the session's `message` as the form parameter "message".  A
-/// message that cannot be delivered goes to the recovery log.
-void submit(Session& session, const Endpoint& endpoint);
+/// Posts `message` as the form parameter "message", then empties the
+/// parser for the next reply.  A message that cannot be delivered goes to
+/// the recovery log.
+void submit(Session& session, const Endpoint& endpoint, std::string_view message);
 
 /// Posts `line` as the message, unless it is nullptr or empty.
 void submit_line(Session& session, const Endpoint& endpoint, const char* line);

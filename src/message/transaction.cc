@@ -33,14 +33,10 @@ std::optional<Text> environment_value(std::string_view value) {
 }
 
 // A reference made only of '#' holds no number and so is invalid too.
-std::optional<Text> argument_value(std::string_view value, const Arguments& arguments) {
+std::optional<Text> argument_value(std::string_view value, Words words) {
   std::optional<Text> number = string_trim(value, '#');
   std::int32_t index = parse_int(number ? number->c_str() : nullptr);
-  if (index < 0 || index > arguments.mapping_last_index || !arguments.mapping_words) {
-    return Text(kInvalidArgument);
-  }
-  const Words& words = *arguments.mapping_words;
-  if (static_cast<std::size_t>(index) >= words.size() || words[index] == nullptr) {
+  if (index < 0 || static_cast<std::size_t>(index) >= words.size() || words[index] == nullptr) {
     return Text(kInvalidArgument);
   }
   return string_trim(words[index], '"');
@@ -74,22 +70,22 @@ void submit_data_add_tag(SubmitData& record, std::string_view name, std::string_
   record.elements.push_back(std::move(element));
 }
 
-std::optional<Text> submit_data_get_value(std::string_view value, const Arguments& arguments) {
+std::optional<Text> submit_data_get_value(std::string_view value, Words words) {
   if (value.empty()) return Text();
   switch (value.front()) {
     case '%': return environment_value(value);
-    case '#': return argument_value(value, arguments);
+    case '#': return argument_value(value, words);
     case '"': return string_trim(value, '"');
     default: return Text(value);
   }
 }
 
-void submit_data_process_config_line(SubmitData& record, const Arguments& arguments,
+void submit_data_process_config_line(SubmitData& record, Words words,
                                      std::string_view line) {
   std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
   std::string_view name = line.substr(0, equals);
-  std::optional<Text> value = submit_data_get_value(line.substr(equals + 1), arguments);
+  std::optional<Text> value = submit_data_get_value(line.substr(equals + 1), words);
   if (!value) return;
   if (name == kMethodName) {
     submit_data_add_method_tag(record, *value);

@@ -28,7 +28,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/arguments.h"
+#include "base/error.h"
 #include "base/memory.h"
 
 namespace zv {
@@ -65,12 +65,13 @@ void submit_data_add_tag(SubmitData& record, std::string_view name, std::string_
 /// The resolved form of a raw value (see above), owned by the caller, or
 /// nullopt when it resolves to nothing.  Reads the environment only for a
 /// '%' value.  Throws memory_exhausted.
-std::optional<Text> submit_data_get_value(std::string_view value, const Arguments& arguments);
+/// `words` are what a '#N' reference may name: the command line, from the
+/// program (#0) to its last word.
+std::optional<Text> submit_data_get_value(std::string_view value, Words words);
 
 /// Applies one mapping line to the record.  A line without '=' is ignored.
 /// Throws memory_exhausted; the record is then as it was before the line.
-void submit_data_process_config_line(SubmitData& record, const Arguments& arguments,
-                                     std::string_view line);
+void submit_data_process_config_line(SubmitData& record, Words words, std::string_view line);
 
 /// The whole document, owned by the caller; the record is unchanged.  Cost
 /// and one allocation are linear in the document's length.  Throws

@@ -5,8 +5,6 @@
 
 #include "base/version.h"
 #include "base/error.h"
-#include "files/file.h"
-#include "files/recovery_log.h"
 #include "transport/socket.h"
 
 namespace zv {
@@ -89,7 +87,7 @@ constexpr std::string_view kReplyTooLarge = "The reply of the agent is larger th
 // arrived and not written.
 class ReplyReader {
  public:
-  explicit ReplyReader(ReplyHandler& handler) : handler_(handler) {}
+  explicit ReplyReader(ReplySink& sink) : sink_(sink) {}
 
   /// Takes the next bytes; false once the reply is over (the body reached
   /// its length, or a part outgrew its limit).
@@ -103,7 +101,7 @@ class ReplyReader {
       header_.append(bytes.substr(0, end));
       if (!header_done_) return true;
       remaining_ = content_length(header_);
-      handler_.header(header_, remaining_);
+      sink_.header(header_, remaining_);
       bytes.remove_prefix(end);
     }
     if (remaining_) {
@@ -115,9 +113,9 @@ class ReplyReader {
       too_large_ = true;
       return false;
     }
-    if (!bytes.empty()) handler_.body(bytes);
+    if (!bytes.empty()) sink_.body(bytes);
     // A rejected reply is judged by what is kept; the rest is not read.
-    return !(remaining_ && *remaining_ == 0) && handler_.wants_body();
+    return !(remaining_ && *remaining_ == 0) && sink_.wants_body();
   }
 
   /// True once the status line has arrived with its line end.
@@ -129,10 +127,10 @@ class ReplyReader {
   /// agent closed the connection after the header.
   void finish(bool closed) {
     if (!status_line_done_) return;
-    if (!header_done_) handler_.header(header_, std::nullopt);
+    if (!header_done_) sink_.header(header_, std::nullopt);
     bool whole = !too_large_ && header_done_ && (remaining_ ? *remaining_ == 0 : closed);
     std::string_view cut = too_large_ ? kReplyTooLarge : kReplyCut;
-    handler_.end(whole ? std::string_view() : cut);
+    sink_.end(whole ? std::string_view() : cut);
   }
 
  private:
@@ -154,7 +152,7 @@ class ReplyReader {
     return bytes.size();
   }
 
-  ReplyHandler& handler_;
+  ReplySink& sink_;
   Text header_;
   bool status_line_done_ = false;
   bool header_done_ = false;
@@ -174,8 +172,8 @@ std::string_view no_reply_detail(int error) {
 
 // Reads the reply and hands it on.  False, reported with exit code 10,
 // when no status line arrived: the agent did not answer.
-bool http_response(Connection& connection, ReplyHandler& handler) {
-  ReplyReader reader(handler);
+bool http_response(Connection& connection, ReplySink& sink) {
+  ReplyReader reader(sink);
   char buffer[kReadBlock];
   bool closed = false;
   int error = 0;
@@ -237,7 +235,7 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 }
 
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplyHandler& handler) {
+                ReplySink& sink) {
   std::optional<Connection> connection =
       socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits);
   if (!connection) return false;
@@ -261,20 +259,7 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
     set_exit_code(kExitCommunication);
     return false;
   }
-  return http_response(*connection, handler);
-}
-
-bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list) {
-  ReplyHandler handler(session, session.arguments.output->stream);
-  return http_query(endpoint, list, kHttpGet, handler);
-}
-
-void post(Session& session, const Endpoint& endpoint, const ParamList& list) {
-  ReplyHandler handler(session, session.arguments.output->stream);
-  bool answered = http_query(endpoint, &list, kHttpPost, handler);
-  // A 5xx status says the agent could not take the submission now; any
-  // other status says it was taken, or refused for good.
-  if (!answered || handler.status_code() / 100 == 5) log_error(session.arguments);
+  return http_response(*connection, sink);
 }
 
 }  // namespace zv

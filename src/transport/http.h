@@ -1,18 +1,37 @@
 // One HTTP/1.0 request/reply exchange with the agent.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <optional>
+#include <string_view>
 
 #include "base/memory.h"
-#include "cli/reply.h"
-#include "cli/session.h"
 #include "transport/endpoint.h"
 #include "transport/form.h"
 
 namespace zv {
 
 enum HttpMethod : int { kHttpPost = 1, kHttpGet = 2 };
+
+/// Where the exchange hands the reply, as it arrives.  The exchange owns
+/// the protocol (header end, body length, limits); the sink decides what
+/// the reply means and what becomes of it.
+class ReplySink {
+ public:
+  virtual ~ReplySink() = default;
+  /// The reply's header, everything up to and including the empty line
+  /// (or as much as arrived, when it never ended), and the body length it
+  /// announces, if any.
+  virtual void header(std::string_view bytes, std::optional<std::uint64_t> body_length) = 0;
+  /// The next piece of the body.
+  virtual void body(std::string_view piece) = 0;
+  /// The reply is over.  `cut` is empty for a whole reply; otherwise it
+  /// says why the reply is not whole.
+  virtual void end(std::string_view cut) = 0;
+  /// False once more body would change nothing; the exchange stops reading.
+  virtual bool wants_body() const = 0;
+};
 
 /// The whole request text: request line, header lines (bare LF ends), and
 /// for a POST the form body and one more LF.  The Date line is left out when
@@ -22,21 +41,12 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 
 /// Connects, writes the request, reads the reply until the agent closes the
 /// connection (or the body reaches its Content-Length) and hands it to
-/// `handler`.  True when the agent answered, that is when the reply's status
+/// `sink`.  True when the agent answered, that is when the reply's status
 /// line arrived whole, whatever the status and whatever came after it;
 /// false when the exchange could not be made or the agent gave no status
 /// line (closed, reset, or silent past the time limit).  Failures are
 /// reported with exit code 10, or 30 for a memory shortage.
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplyHandler& handler);
-
-/// A GET exchange whose reply goes to the run's output.  True when the
-/// agent answered (see http_query).
-bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list);
-
-/// Sends a submission by POST.  One that the agent did not answer, or
-/// answered with a 5xx status (it could not take it now), is written to the
-/// recovery log; one answered with any other status counts as delivered.
-void post(Session& session, const Endpoint& endpoint, const ParamList& list);
+                ReplySink& sink);
 
 }  // namespace zv

@@ -1,7 +1,7 @@
-#include "files/log_record.h"
+#include "message/log_record.h"
 
 #include "base/text.h"
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 
 namespace zv {
 

@@ -12,9 +12,9 @@
 #include <span>
 #include <string_view>
 
-#include "cli/arguments.h"
 #include "base/memory.h"
 #include "files/log_file.h"
+#include "message/submission.h"
 
 namespace zv {
 
@@ -29,14 +29,12 @@ Text log_encode_map_data(std::string_view item);
 /// comes first.  Throws memory_exhausted.
 Text log_map_data_line(const char* transaction_id, Words items, std::size_t first);
 
-/// Logs the submission that `arguments` describes to the first usable of
-/// `places` (log_file.h): the data-map record while `map_data_words` is
-/// set, otherwise `message`; nothing when neither is set.  The line is in
-/// the plain or the marked form (log_record.h), whichever carries the
-/// submission back unchanged.  When no place takes the record, the error
-/// line "Recovery log could not be written." is shown and the exit code is
-/// 40.  When the record cannot be built for lack of memory nothing is
-/// written and the exit code is 30.  Other exit codes are left as they are.
-void log_error(const Arguments& arguments, std::span<const LogPlace> places = kLogPlaces);
+/// Appends `submission` to the first usable of `places` (log_file.h), in
+/// the plain or the marked form (log_record.h), whichever carries it back
+/// unchanged.  When no place takes the record, the error line "Recovery log
+/// could not be written." is shown and the exit code is 40.  When the record
+/// cannot be built for lack of memory nothing is written and the exit code
+/// is 30.  Other exit codes are left as they are.
+void log_submission(const Submission& submission, std::span<const LogPlace> places = kLogPlaces);
 
 }  // namespace zv

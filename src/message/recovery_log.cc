@@ -1,7 +1,7 @@
-#include "files/recovery_log.h"
+#include "message/recovery_log.h"
 
 #include "base/error.h"
-#include "files/log_record.h"
+#include "message/log_record.h"
 
 namespace zv {
 
@@ -60,25 +60,19 @@ Text log_map_data_line(const char* transaction_id, Words items, std::size_t firs
 
 // Which record a failed submission leaves is decided here alone, so that a
 // new kind of record only touches this function.
-void log_error(const Arguments& arguments, std::span<const LogPlace> places) {
+void log_submission(const Submission& submission, std::span<const LogPlace> places) {
   bool written = true;
   try {
-    if (arguments.map_data_words) {
-      std::size_t first =
-          arguments.map_data_index < 0 ? 0 : static_cast<std::size_t>(arguments.map_data_index);
-      Text line =
-          log_map_data_record(arguments.map_data_transaction_id, *arguments.map_data_words, first);
+    if (submission.kind == Submission::Kind::kMapData) {
+      Text line = log_map_data_record(submission.transaction_id, submission.items, 0);
       written = log_write(line, places);
       wipe(line);
-    } else if (arguments.message != nullptr) {
-      std::string_view message = arguments.message;
-      if (log_message_is_plain(message)) {
-        written = log_write(message, places);  // as it stands: no copy of a large message
-      } else {
-        Text line = log_message_record(message);
-        written = log_write(line, places);
-        wipe(line);
-      }
+    } else if (log_message_is_plain(submission.message)) {
+      written = log_write(submission.message, places);  // as it stands: no copy of a large message
+    } else {
+      Text line = log_message_record(submission.message);
+      written = log_write(line, places);
+      wipe(line);
     }
   } catch (const memory_exhausted&) {
     set_exit_code(kExitMemory);

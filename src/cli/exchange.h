@@ -1,0 +1,24 @@
+// The operations' side of an exchange with the agent: the reply goes
+// through the reply handler to the run's output, and a submission that the
+// agent did not take goes to the recovery log.
+#pragma once
+
+#include "cli/session.h"
+#include "message/submission.h"
+#include "transport/endpoint.h"
+#include "transport/form.h"
+
+namespace zv {
+
+/// A GET exchange whose reply goes to the run's output.  True when the
+/// agent answered (its status line arrived), whatever it said.
+bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list);
+
+/// Sends `submission` by POST.  One that the agent did not answer, or
+/// answered with a 5xx status (it could not take it now), is written to the
+/// recovery log; one answered with any other status counts as delivered.
+/// Throws memory_exhausted when the parameter list cannot be made: then
+/// nothing is sent or logged.
+void post(Session& session, const Endpoint& endpoint, const Submission& submission);
+
+}  // namespace zv
