@@ -5,7 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/exchange.h"
-#include "files/file.h"
+#include "cli/each_line.h"
 #include "message/map_data_split.h"
 #include "message/submission.h"
 #include "xml/xml_document.h"
@@ -85,10 +85,8 @@ void map_data_record(Session& session, const Endpoint& endpoint, char* record) {
 }
 
 void map_data_file(Session& session, const Endpoint& endpoint) {
-  std::optional<File> file =
-      file_open_input(session.arguments.map_data_path, "Map data file could not be opened.");
-  if (!file) return;
-  while (read_file(*file)) map_data_line(session, endpoint, file->line_data());
+  send_each_line(session.arguments.map_data_path, "Map data file could not be opened.",
+                 [&](char* line) { map_data_line(session, endpoint, line); });
 }
 
 }  // namespace zv

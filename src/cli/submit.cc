@@ -1,7 +1,7 @@
 #include "cli/submit.h"
 
 #include "base/error.h"
-#include "files/file.h"
+#include "cli/each_line.h"
 #include "cli/exchange.h"
 
 namespace zv {
@@ -21,10 +21,8 @@ void submit_line(Session& session, const Endpoint& endpoint, const char* line) {
 }
 
 void submit_file(Session& session, const Endpoint& endpoint) {
-  std::optional<File> file =
-      file_open_input(session.arguments.submit_path, "Submit file could not be opened.");
-  if (!file) return;
-  while (read_file(*file)) submit_line(session, endpoint, file->line_data());
+  send_each_line(session.arguments.submit_path, "Submit file could not be opened.",
+                 [&](char* line) { submit_line(session, endpoint, line); });
 }
 
 }  // namespace zv
