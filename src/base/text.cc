@@ -17,12 +17,6 @@ std::int32_t parse_int(const char* text) {
   return value == 0 ? -1 : static_cast<std::int32_t>(value);
 }
 
-std::size_t str_count(std::string_view text, char ch) {
-  std::size_t count = 0;
-  for (char c : text) count += (c == ch);
-  return count;
-}
-
 Text string_concat(std::string_view first, std::string_view second, std::string_view third) {
   Text joined;
   joined.reserve(first.size() + second.size() + third.size());

@@ -15,9 +15,6 @@ namespace zv {
 /// is ignored; values beyond 32 bits are clamped.
 std::int32_t parse_int(const char* text);
 
-/// Number of bytes of `text` equal to `ch`.
-std::size_t str_count(std::string_view text, char ch);
-
 /// The three texts joined, as a new Text.  Throws memory_exhausted.
 Text string_concat(std::string_view first, std::string_view second, std::string_view third);
 

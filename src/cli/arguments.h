@@ -50,6 +50,8 @@ struct Arguments {
 /// "--submit-mapping-file" end the scan where they stand (what follows is
 /// data); when no operation is named, the word just before the final scan
 /// position is the message.
+///
+/// Named as the maker of the record; it parses, and opens nothing.
 std::optional<Arguments> arguments_open(int argc, char** argv);
 
 /// Writes the 66 lines of the help text to standard output.

@@ -99,11 +99,11 @@ std::optional<File> file_open_input(const char* name, std::string_view not_opene
 /// length of the line.
 int file_read_line(File& file);
 
-/// Reads the next line; true when one is available.  A line without text
+/// Reads the next line (one line, not the file); true when one is available.  A line without text
 /// (memory ran out before its first character) counts as available.
 bool read_file(File& file);
 
-/// The directory part of `path` up to and including its last '/', or
+/// The directory part of `path` (a directory, despite the name) up to and including its last '/', or
 /// nullopt when the path has none.  The caller owns the result.  Throws
 /// memory_exhausted when the copy cannot be made (the gate has reported it).
 std::optional<Text> get_path(std::string_view path);

@@ -7,7 +7,8 @@
 
 namespace zv {
 
-/// Splits `line` into words IN PLACE and returns pointers to them, in line
+/// Splits `line` into words IN PLACE (named as the word vector's maker; it
+/// opens nothing) and returns pointers to them, in line
 /// order; the vector has no closing nullptr entry.  The words live in the
 /// line's storage: each word end is overwritten with a NUL and escapes are
 /// removed in place (words never grow), so the line no longer reads as

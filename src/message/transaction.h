@@ -40,7 +40,7 @@ inline constexpr std::string_view kInvalidArgument = "Argument specified is INVA
 
 /// One transaction under construction.  A value: its initial state (no
 /// method, no subclass, no element) is what submit_data_initialize gives,
-/// and releasing it (submit_data_destroy) is leaving its scope.  Every text
+/// and releasing it is leaving its scope.  Every text
 /// is owned, so it is wiped when released.
 struct SubmitData {
   std::optional<Text> method;

@@ -18,7 +18,7 @@ struct Endpoint {
   TimeLimits limits;
 };
 
-/// Builds the endpoint from the user's URI (nullptr when none), a path
+/// Builds the endpoint (reads the URI; opens no connection) from the user's URI (nullptr when none), a path
 /// suffix ("" or "/status") and the configured port (-1 when none: 2010).
 /// A URI whose port is outside 1..65535 reports INVALID_PORT (no exit code
 /// recorded) and gives nullopt.  Throws memory_exhausted.

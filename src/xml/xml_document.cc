@@ -8,10 +8,6 @@ std::string_view view(const Parser& parser, TextSpan span) {
   return {parser.text.data() + span.at, span.length};
 }
 
-void put(std::string_view text, std::FILE* stream) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-}
-
 }  // namespace
 
 void parser_clear(Parser& parser) {
@@ -50,9 +46,6 @@ const Tag* parser_get_tag(const Parser& parser, std::string_view name) {
   return nullptr;
 }
 
-bool tag_exists(const Parser& parser, std::string_view name) {
-  return parser_get_tag(parser, name) != nullptr;
-}
 
 const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::string_view name) {
   for (const Attribute& attribute : tag_attributes(parser, tag)) {
@@ -71,31 +64,6 @@ bool tag_equals(const Parser& parser, std::string_view name, std::string_view va
     if (tag_name_text.starts_with(name) && *data == value) return true;
   }
   return false;
-}
-
-void parser_display(const Parser& parser, std::FILE* stream) {
-  for (const Tag& tag : parser.tags) {
-    std::string_view name = tag_name(parser, tag);
-    std::fputc('<', stream);
-    put(name, stream);
-    for (const Attribute& attribute : tag_attributes(parser, tag)) {
-      std::fputc(' ', stream);
-      put(attribute_name(parser, attribute), stream);
-      std::fputs("='", stream);
-      put(attribute_value(parser, attribute), stream);
-      std::fputc('\'', stream);
-    }
-    if (std::optional<std::string_view> data = tag_data(parser, tag)) {
-      // The dump shows data as the zero-terminated text it stands for.
-      std::fputc('>', stream);
-      put(data->substr(0, data->find('\0')), stream);
-      std::fputs("</", stream);
-      put(name, stream);
-      std::fputs(">\n", stream);
-    } else {
-      std::fputs(" />\n", stream);
-    }
-  }
 }
 
 }  // namespace zv

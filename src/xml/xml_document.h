@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -125,9 +124,6 @@ std::string_view attribute_value(const Parser& parser, const Attribute& attribut
 /// with an empty name matches every lookup.
 const Tag* parser_get_tag(const Parser& parser, std::string_view name);
 
-/// Whether parser_get_tag finds a tag for `name`.
-bool tag_exists(const Parser& parser, std::string_view name);
-
 /// The first attribute of `tag` whose name is a prefix of `name`, or nullptr.
 const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::string_view name);
 
@@ -137,11 +133,5 @@ const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::st
 /// checked as a match.
 bool tag_equals(const Parser& parser, std::string_view name, std::string_view value,
                 std::optional<std::string_view> stop);
-
-/// Diagnostic dump of the document to `stream`, one line per tag:
-/// <name name='value'...>data</name> for a tag with data, otherwise
-/// <name name='value'... />.  Nothing is escaped; data shows up to its
-/// first zero byte.
-void parser_display(const Parser& parser, std::FILE* stream);
 
 }  // namespace zv
