@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <sys/types.h>
 
 #include "transport/time_limits.h"
@@ -52,10 +53,16 @@ class Connection {
   ~Connection();
   int descriptor() const { return descriptor_; }
   int io_ms() const { return io_ms_; }
+  /// Set by a complete socket_write; the next socket_read waits for the
+  /// answer before it receives.
+  void mark_request_sent() { request_sent_ = true; }
+  /// Whether a request went out since the last call; clears the mark.
+  bool take_request_sent() { return std::exchange(request_sent_, false); }
 
  private:
   int descriptor_ = -1;
   int io_ms_ = 0;
+  bool request_sent_ = false;
 };
 
 /// Opens a connection to host:port (a port above 65535 keeps its low 16
