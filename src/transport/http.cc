@@ -171,9 +171,9 @@ std::string_view no_reply_detail(int error) {
   return "The connection to the agent was broken before it replied.";
 }
 
-// Reads the reply and hands it on.  False, reported with exit code 10,
+// Reads the reply and hands it on.  False, with the reason in `failure`,
 // when no status line arrived: the agent did not answer.
-bool http_response(Connection& connection, ReplySink& sink) {
+bool http_response(Connection& connection, ReplySink& sink, std::string_view& failure) {
   ReplyReader reader(sink);
   char buffer[kReadBlock];
   bool closed = false;
@@ -191,8 +191,7 @@ bool http_response(Connection& connection, ReplySink& sink) {
     }
     memory_wipe(buffer, sizeof buffer);
     if (!reader.has_status_line()) {
-      show_error_detail(kErrorCommunications, no_reply_detail(error));
-      set_exit_code(kExitCommunication);
+      failure = no_reply_detail(error);
       return false;
     }
     reader.finish(closed);
@@ -291,9 +290,10 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 }
 
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplySink& sink) {
+                ReplySink& sink, std::string_view& failure) {
+  failure = {};
   std::optional<Connection> connection =
-      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits);
+      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits, failure);
   if (!connection) return false;
   int error = 0;
   try {
@@ -306,15 +306,11 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
   }
   if (error != 0) {
     // A request that did not go out whole was not delivered.
-    if (error == ETIMEDOUT) {
-      show_error_detail(kErrorCommunications, "Timeout while sending the request to the agent.");
-    } else {
-      show_comm_error(error);
-    }
-    set_exit_code(kExitCommunication);
+    failure = error == ETIMEDOUT ? "Timeout while sending the request to the agent."
+                                 : comm_error_text(error);
     return false;
   }
-  return http_response(*connection, sink);
+  return http_response(*connection, sink, failure);
 }
 
 }  // namespace zv

@@ -134,6 +134,10 @@ int connect_peer(int descriptor, const sockaddr_in& peer, int limit_ms) {
   return error;
 }
 
+// A socket that cannot be made is not a fault of the connection: it gets
+// the communication failure's standard words.
+constexpr std::string_view kNoSocket = "Unable to access message queues.";
+
 struct CommErrorRow {
   int code;
   std::string_view text;
@@ -185,21 +189,19 @@ Connection::~Connection() {
 }
 
 std::optional<Connection> socket_open(const char* host, std::int32_t port,
-                                      const TimeLimits& limits) {
+                                      const TimeLimits& limits, std::string_view& failure) {
   in_addr address{};
   int h_error = 0;
   Resolver& resolver = socket_resolver();
   if (!resolver.by_name(host, address, h_error) && !resolver.loopback(address, h_error)) {
-    show_comm_error(h_error);
-    set_exit_code(kExitCommunication);
+    failure = comm_error_text(h_error);
     return std::nullopt;
   }
 
   Connection connection(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
                         limits.io_ms);
   if (connection.descriptor() < 0) {
-    show_error(kErrorCommunications);
-    set_exit_code(kExitCommunication);
+    failure = kNoSocket;
     return std::nullopt;
   }
 
@@ -208,8 +210,7 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port,
   peer.sin_port = htons(static_cast<std::uint16_t>(port));
   peer.sin_addr = address;
   if (int error = connect_peer(connection.descriptor(), peer, limits.connect_ms); error != 0) {
-    show_comm_error(error);
-    set_exit_code(kExitCommunication);
+    failure = comm_error_text(error);
     return std::nullopt;
   }
   return connection;
@@ -264,6 +265,5 @@ std::string_view comm_error_text(int code) {
   return "The cause of this error is unknown.";
 }
 
-void show_comm_error(int code) { show_error_detail(kErrorCommunications, comm_error_text(code)); }
 
 }  // namespace zv
