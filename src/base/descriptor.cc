@@ -16,6 +16,8 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
   return *this;
 }
 
+// close is not retried on EINTR: the descriptor is gone either way, and a
+// second close could hit a descriptor that was reused meanwhile.
 Descriptor::~Descriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
