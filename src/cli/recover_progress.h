@@ -1,6 +1,6 @@
 // The bookkeeping that makes a recovery survive the death of its process.
 //
-// For a recovery of the file P (team decision):
+// For a recovery of the file P:
 // - "P.recover.lock" (mode 0600, never deleted) is held with flock(LOCK_EX)
 //   for the whole recovery, so two recoveries of one P never both send a
 //   line: the second waits for the first, then finds what is left.
