@@ -46,48 +46,15 @@ down_parent=${ZV_BENCH_DOWN_DIR:-/dev/shm}
 [ -d "$down_parent" ] && [ -w "$down_parent" ] || down_parent=${TMPDIR:-/tmp}
 down_work=$(mktemp -d "$down_parent/zv_bench_down.XXXXXX")
 
-agent_pid=
-stop_agent() {
-  if [ -n "$agent_pid" ]; then
-    kill "$agent_pid" 2>/dev/null || true
-    wait "$agent_pid" 2>/dev/null || true
-  fi
-  agent_pid=
-}
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 trap 'stop_agent; rm -rf "$work" "$down_work"' EXIT
-
-# start_agent DIR [AGENT OPTIONS...]: starts the agent with its runtime
-# configuration in DIR and waits (bounded) for its "port N" line.  The idle
-# limit only guards against a script that died without its trap.
-start_agent() {
-  local dir=$1
-  shift
-  "$root/build/zvagent" --runtime-config "$dir" --exit-after-idle 120000 "$@" \
-    >"$dir/agent.out" 2>"$dir/agent.err" &
-  agent_pid=$!
-  local try
-  for try in $(seq 200); do
-    grep -q '^port ' "$dir/agent.out" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "run_bench.sh: the agent did not start (see $dir/agent.err)" >&2
-  exit 1
-}
 
 # agent_down DIR: leaves in DIR a runtime configuration naming a loopback
 # port on which nothing listens any more.
 agent_down() {
   start_agent "$1"
   stop_agent
-}
-
-# make_line FILE BYTES: one line of BYTES bytes (and its LF) of ZVXML
-# markup, words and blanks.  About a fifth of its bytes are neither letters,
-# digits nor blanks and take three bytes each in the form encoding, which is
-# thus about 1.4 times as long as the line.
-make_line() {
-  head -c "$2" < <(yes '<field name="host">db1 disk full 42% on /var</field>' | tr -d '\n') >"$1"
-  echo >>"$1"
 }
 
 # make_log FILE LINES: a recovery log, plain ZVXML messages and data-map
@@ -162,8 +129,8 @@ printf '%-34s %12s %9s %10s %10s %5s  %s\n' case data "wall s" "peak MiB" peak/d
 rule
 
 # A message from a submit file, agent up.  Linear: peak memory is the line
-# buffer plus the request text holding the encoded form (about 1.4x the
-# line), about 2.5x the message.  The stand-in agent takes a request of up
+# buffer plus one 256 KiB piece of the request, through which the encoded
+# form is sent; about the size of the message.  The stand-in agent takes a request of up
 # to 64 MiB; a larger one it drains and answers with 400 (exit 50, "refused"
 # below), so the client's work is whole either way: read the line, encode
 # it, send it, read the reply.  Whatever the agent does before it answers is
@@ -185,8 +152,9 @@ for mib in $SMALL_MIB $BIG_MIB; do
 done
 
 # A reply fetched for a client, written to /dev/null.  Linear: 64 MiB takes
-# about four times as long as 16 MiB; peak memory is the parsed body (its
-# text and one record per tag), a fixed multiple of the reply.
+# about four times as long as 16 MiB; peak memory is the body's text (tags
+# are recorded only as far as the agent-message lookups need), about the
+# size of the reply.
 for mib in $SMALL_MIB $BIG_MIB; do
   reply_agent() { start_agent "$1" --reply "body-mib=$mib"; }
   measure "reply ${mib} MiB" $((mib * MIB)) "${mib} MiB" $DATA_RUNS "$work" \

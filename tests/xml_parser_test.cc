@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -99,6 +100,66 @@ TEST(XmlParser, DocumentDoesNotDependOnCuts) {
 
 // A step that cannot finish yet leaves the position at its start; a stall
 // keeps it there whatever follows.
+// A reply parsed only as far as the agent-message lookups need must answer
+// them as the whole document does, keep every byte of the text, and record
+// nothing beyond the data tag that settles them.
+TEST(XmlParser, NarrowScopesAnswerTheAgentLookupsAsAFullParse) {
+  constexpr std::string_view kAsked[] = {"method", "subclass"};
+  const struct {
+    const char* text;
+    std::size_t recorded;  // tags kept by kUntilData
+  } cases[] = {
+      {"<transaction><header><method>Agent</method><subclass>Status</subclass></header>"
+       "<data><status>Ready.</status></data><method>x</method></transaction>",
+       3},
+      {"<t><method a='1'>Agent</method><subclass>ERROR</subclass><data>d</data>"
+       "<subclass>Status</subclass></t>",
+       3},
+      {"<t><methods>Agent</methods><data><x>1</x></data><subclassy>Status</subclassy></t>", 2},
+      {"<t><data>stop</data><method>Agent</method><subclass>Status</subclass></t>", 1},
+      {"<t><method>Response</method><line>abc</line><line>abc</line><subclass>Bulk</subclass>", 2},
+      {"<r><!-- a note --><method>Agent</method><subclass>Status</subclass>", 2},
+  };
+  for (const auto& c : cases) {
+    Parser full, narrow, text_only;
+    narrow.scope = ParseScope::kUntilData;
+    narrow.asked = kAsked;
+    text_only.scope = ParseScope::kTextOnly;
+    for (Parser* parser : {&full, &narrow, &text_only}) {
+      for (std::size_t at = 0; at < std::strlen(c.text); at += 5) {
+        parse(*parser, std::string_view(c.text).substr(at, 5));
+      }
+      EXPECT_EQ(std::string_view(parser->text.data(), parser->text.size()), c.text);
+    }
+    for (std::string_view value : {"Agent", "Status", "ERROR", "Response"}) {
+      for (std::string_view name : kAsked) {
+        EXPECT_EQ(tag_equals(narrow, name, value, "data"), tag_equals(full, name, value, "data"))
+            << c.text << " " << name << "=" << value;
+      }
+    }
+    EXPECT_EQ(narrow.tags.size(), c.recorded) << c.text;
+    EXPECT_TRUE(narrow.attributes.empty());
+    EXPECT_TRUE(text_only.tags.empty());
+  }
+}
+
+// An announced length sets aside at most kParserReserveLimit up front, and
+// a text that really arrives at that length ends in a block of that size.
+TEST(XmlParser, TextGrowsTowardItsAnnouncedLength) {
+  const std::size_t announced = 3 * kParserReserveLimit + 12345;
+  Parser told_the_truth, lied;
+  parser_reserve(told_the_truth, announced);
+  parser_reserve(lied, announced);
+  EXPECT_LE(lied.text.capacity(), kParserReserveLimit + 1);
+  parse(lied, "<a>136 bytes at most</a>");
+  EXPECT_LE(lied.text.capacity(), kParserReserveLimit + 1);
+  const std::string piece(32768, 'x');
+  while (told_the_truth.text.size() < announced) {
+    parse(told_the_truth, std::string_view(piece).substr(0, announced - told_the_truth.text.size()));
+  }
+  EXPECT_EQ(told_the_truth.text.capacity(), announced);
+}
+
 TEST(XmlParser, PositionWaitsForTheRestOfAStep) {
   const struct {
     std::vector<std::string> pieces;

@@ -1,20 +1,36 @@
 #include "cli/exchange.h"
 
+#include "base/error.h"
 #include "cli/reply.h"
 #include "message/recovery_log.h"
 #include "transport/http.h"
 
 namespace zv {
 
+namespace {
+
+// One exchange; a failure of the transport is reported here.
+bool query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplyHandler& handler) {
+  std::string_view failure;
+  if (http_query(endpoint, list, method, handler, failure)) return true;
+  if (!failure.empty()) {
+    show_error_detail(kErrorCommunications, failure);
+    set_exit_code(kExitCommunication);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list) {
   ReplyHandler handler(session);
-  return http_query(endpoint, list, kHttpGet, handler);
+  return query(endpoint, list, kHttpGet, handler);
 }
 
 void post(Session& session, const Endpoint& endpoint, const Submission& submission) {
   ParamList list = submission_params(submission);
   ReplyHandler handler(session);
-  bool answered = http_query(endpoint, &list, kHttpPost, handler);
+  bool answered = query(endpoint, &list, kHttpPost, handler);
   // A 5xx status says the agent could not take the submission now; any
   // other status says it was taken, or refused for good.
   if (!answered || handler.status_code() / 100 == 5) log_submission(submission);

@@ -19,6 +19,9 @@ constexpr std::int32_t kStatusNoBlank = 400;
 // further into the body than this.
 constexpr std::size_t kMaxPending = std::size_t{64} << 10;
 
+// The tags is_agent looks up: method, then subclass.
+constexpr std::string_view kAgentTags[] = {"method", "subclass"};
+
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Whether the header alone settles the status code.  The code is read like
@@ -67,8 +70,8 @@ bool http_check_response(std::string_view reply) {
 }
 
 bool is_agent(const Parser& parser, std::string_view subclass) {
-  return tag_equals(parser, "method", "Agent", "data") &&
-         tag_equals(parser, "subclass", subclass, "data");
+  return tag_equals(parser, kAgentTags[0], "Agent", "data") &&
+         tag_equals(parser, kAgentTags[1], subclass, "data");
 }
 
 ReplyHandler::ReplyHandler(Session& session) : session_(session), stream_(session.output->stream) {}
@@ -76,12 +79,18 @@ ReplyHandler::ReplyHandler(Session& session) : session_(session), stream_(sessio
 void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> body_length) {
   has_header_ = true;
   header_.assign(bytes);
-  body_start_ = session_.xml_parser.text.size();
+  Parser& parser = session_.xml_parser;
+  body_start_ = parser.text.size();
+  // What write_reply asks of the body is settled by its first data tag; a
+  // status query writes whatever came and asks nothing.
+  parser.scope =
+      session_.arguments.status_query ? ParseScope::kTextOnly : ParseScope::kUntilData;
+  parser.asked = kAgentTags;
   if (!header_settles_code(header_)) return;
   status_code_ = http_get_response_code(std::string_view(header_.c_str()));
   status_ = status_code_ == kStatusOk ? Status::kOk : Status::kFailed;
   if (status_ == Status::kOk && body_length) {
-    parser_reserve(session_.xml_parser, static_cast<std::size_t>(*body_length));
+    parser_reserve(parser, static_cast<std::size_t>(*body_length));
   }
 }
 

@@ -25,8 +25,11 @@ bool http_check_response(std::string_view reply);
 bool is_agent(const Parser& parser, std::string_view subclass);
 
 /// Takes one reply as it arrives and handles it as a whole: the status is
-/// judged on the reply's own status line, the body is parsed as it comes,
-/// and at the end the whole body is written, or nothing of it.
+/// judged on the reply's own status line, the body is parsed as it comes
+/// (as far as is_agent needs; not at all for a status query, which writes
+/// every reply), and at the end the whole body is written, or nothing of it.
+/// The session's parser keeps the body's bytes until the exchange's
+/// operation clears it.
 class ReplyHandler final : public ReplySink {
  public:
   /// Reads into the session's parser and writes to its output.

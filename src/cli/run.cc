@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/error.h"
 #include "cli/mapping.h"
 #include "cli/recover.h"
 #include "cli/retrieve.h"
@@ -20,7 +21,10 @@ void run(Session& session) {
     std::int32_t port = read_config(arguments.program_path);
     std::string_view suffix = arguments.status_query ? "/status" : "";
     std::optional<Endpoint> endpoint = uri_open(arguments.custom_uri, suffix, port);
-    if (!endpoint) return;
+    if (!endpoint) {
+      show_error(kErrorPort);  // reported, but no exit code is recorded
+      return;
+    }
     endpoint->limits = time_limits_from_environment();
     // A "--post-file" that cannot be opened leaves the replies on standard
     // output, without a word.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/error.h"
 #include "base/text.h"
 
 namespace zv {
@@ -55,7 +54,6 @@ std::optional<Endpoint> uri_open(const char* uri, std::string_view suffix, std::
   endpoint.host = remainder.substr(0, host_end);
 
   if (endpoint.port < kLowestPort || endpoint.port > kHighestPort) {
-    show_error(kErrorPort);
     return std::nullopt;
   }
   return endpoint;

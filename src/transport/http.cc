@@ -1,5 +1,6 @@
 #include "transport/http.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 
@@ -170,9 +171,9 @@ std::string_view no_reply_detail(int error) {
   return "The connection to the agent was broken before it replied.";
 }
 
-// Reads the reply and hands it on.  False, reported with exit code 10,
+// Reads the reply and hands it on.  False, with the reason in `failure`,
 // when no status line arrived: the agent did not answer.
-bool http_response(Connection& connection, ReplySink& sink) {
+bool http_response(Connection& connection, ReplySink& sink, std::string_view& failure) {
   ReplyReader reader(sink);
   char buffer[kReadBlock];
   bool closed = false;
@@ -190,8 +191,7 @@ bool http_response(Connection& connection, ReplySink& sink) {
     }
     memory_wipe(buffer, sizeof buffer);
     if (!reader.has_status_line()) {
-      show_error_detail(kErrorCommunications, no_reply_detail(error));
-      set_exit_code(kExitCommunication);
+      failure = no_reply_detail(error);
       return false;
     }
     reader.finish(closed);
@@ -203,63 +203,114 @@ bool http_response(Connection& connection, ReplySink& sink) {
 
 }  // namespace
 
-Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                        std::optional<std::time_t> now) {
-  static const ParamList kNoParams;
-  const ParamList& params = list != nullptr ? *list : kNoParams;
-  std::size_t form_length = http_form_length(params);
-  Text request;
-  request.reserve(endpoint.path.size() + endpoint.host.size() + form_length + 256);
+namespace {
+
+// The largest piece of a request written at once.  A long form is encoded
+// into one buffer of this size, piece after piece, instead of being built
+// whole in memory.
+constexpr std::size_t kRequestPiece = std::size_t{256} << 10;
+
+const ParamList kNoParams;
+
+// The request line and header lines up to the empty line that ends them;
+// for a GET the form text is part of the request line.
+void append_head(Text& request, const Endpoint& endpoint, const ParamList& params,
+                 HttpMethod method, std::optional<std::time_t> now, std::size_t form_length) {
   if (method == kHttpGet) {
     request += "GET ";
     request += endpoint.path;
     request += '?';
-    http_append_form(params, request);
+    http_append_form(params, form_length, request);
     http_append_header(request, "text/plain", now);
     request += '\n';
-  } else {
-    request += "POST ";
-    request += endpoint.path;
-    http_append_header(request, "application/x-www-form-urlencoded", now);
-    request += "Host: ";
-    request += endpoint.host;
-    request += ':';
-    append_number(request, endpoint.port);
-    request += "\nConnection: Keep-Alive\nContent-Length: ";
-    append_number(request, static_cast<std::int64_t>(form_length));
-    request += "\n\n";
-    http_append_form(params, request);
+    return;
+  }
+  request += "POST ";
+  request += endpoint.path;
+  http_append_header(request, "application/x-www-form-urlencoded", now);
+  request += "Host: ";
+  request += endpoint.host;
+  request += ':';
+  append_number(request, endpoint.port);
+  request += "\nConnection: Keep-Alive\nContent-Length: ";
+  append_number(request, static_cast<std::int64_t>(form_length));
+  request += "\n\n";
+}
+
+// Room for the head beyond the path and the host: the fixed header lines,
+// the Date line and the numbers.
+constexpr std::size_t kHeadRoom = 256;
+
+// Writes the request: the head, then for a POST the form text encoded
+// piece by piece into the head's buffer and the LF that ends the request.
+// A short request goes out in one write.  Returns 0, or the errno of the
+// write that failed.  Throws memory_exhausted before anything is written.
+int send_request(Connection& connection, const Endpoint& endpoint, const ParamList& params,
+                 HttpMethod method, std::optional<std::time_t> now) {
+  std::size_t form_length = http_form_length(params);
+  std::size_t head = endpoint.path.size() + endpoint.host.size() + kHeadRoom;
+  Text buffer;
+  if (method == kHttpGet) {
+    buffer.reserve(head + form_length);
+    append_head(buffer, endpoint, params, method, now, form_length);
+    return socket_write(connection, buffer);
+  }
+  buffer.reserve(std::min(head + form_length + 1, kRequestPiece));
+  append_head(buffer, endpoint, params, method, now, form_length);
+  std::size_t used = buffer.size();
+  // At least a few bytes of room beyond the head, so that every piece
+  // takes some of the form.
+  buffer.resize(std::max(buffer.capacity(), used + 4));
+  FormPieces form(params);
+  for (;;) {
+    used += form.write(buffer.data() + used, buffer.size() - used);
+    if (form.done() && used < buffer.size()) {
+      buffer[used++] = '\n';
+      return socket_write(connection, std::string_view(buffer.data(), used));
+    }
+    if (int error = socket_write(connection, std::string_view(buffer.data(), used))) return error;
+    used = 0;
+  }
+}
+
+}  // namespace
+
+Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
+                        std::optional<std::time_t> now) {
+  const ParamList& params = list != nullptr ? *list : kNoParams;
+  std::size_t form_length = http_form_length(params);
+  Text request;
+  request.reserve(endpoint.path.size() + endpoint.host.size() + form_length + kHeadRoom);
+  append_head(request, endpoint, params, method, now, form_length);
+  if (method == kHttpPost) {
+    http_append_form(params, form_length, request);
     request += '\n';
   }
   return request;
 }
 
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplySink& sink) {
+                ReplySink& sink, std::string_view& failure) {
+  failure = {};
   std::optional<Connection> connection =
-      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits);
+      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits, failure);
   if (!connection) return false;
   int error = 0;
   try {
     std::time_t clock = std::time(nullptr);
     std::optional<std::time_t> now;
     if (clock != static_cast<std::time_t>(-1)) now = clock;
-    Text request = http_build_request(endpoint, list, method, now);
-    error = socket_write(*connection, request);
+    error = send_request(*connection, endpoint, list != nullptr ? *list : kNoParams, method, now);
   } catch (const memory_exhausted&) {
     return false;  // reported by the gate; nothing was sent
   }
   if (error != 0) {
     // A request that did not go out whole was not delivered.
-    if (error == ETIMEDOUT) {
-      show_error_detail(kErrorCommunications, "Timeout while sending the request to the agent.");
-    } else {
-      show_comm_error(error);
-    }
-    set_exit_code(kExitCommunication);
+    failure = error == ETIMEDOUT ? "Timeout while sending the request to the agent."
+                                 : comm_error_text(error);
     return false;
   }
-  return http_response(*connection, sink);
+  return http_response(*connection, sink, failure);
 }
 
 }  // namespace zv

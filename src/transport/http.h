@@ -44,9 +44,11 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 /// `sink`.  True when the agent answered, that is when the reply's status
 /// line arrived whole, whatever the status and whatever came after it;
 /// false when the exchange could not be made or the agent gave no status
-/// line (closed, reset, or silent past the time limit).  Failures are
-/// reported with exit code 10, or 30 for a memory shortage.
+/// line (closed, reset, or silent past the time limit).  Nothing is
+/// reported here: `failure` then says why, as the detail of a
+/// COMMUNICATIONS_FAILURE report (a text of static storage), or is empty
+/// when memory ran out (which the memory gate has reported).
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplySink& sink);
+                ReplySink& sink, std::string_view& failure);
 
 }  // namespace zv

@@ -67,13 +67,33 @@ bool lookup(const char* node, int flags, in_addr& address, int& h_error) {
 
 class SystemResolver final : public Resolver {
  public:
+  // A run talks to one endpoint, so the answer for the last name found is
+  // kept for the run: every later request of a submit file or a recovery
+  // is spared the look-up's reads of the system's files.  A failed look-up
+  // is not kept.
   bool by_name(const char* host, in_addr& address, int& h_error) override {
-    return lookup(host, 0, address, h_error);
+    std::size_t length = std::strlen(host);
+    if (known_length_ > 0 && length == known_length_ && std::memcmp(host, known_host_, length) == 0) {
+      address = known_address_;
+      return true;
+    }
+    if (!lookup(host, 0, address, h_error)) return false;
+    if (length > 0 && length < sizeof known_host_) {
+      std::memcpy(known_host_, host, length);
+      known_length_ = length;
+      known_address_ = address;
+    }
+    return true;
   }
   // A numeric lookup: the loopback fallback must work with no name server.
   bool loopback(in_addr& address, int& h_error) override {
     return lookup("127.0.0.1", AI_NUMERICHOST, address, h_error);
   }
+
+ private:
+  char known_host_[256] = {};
+  std::size_t known_length_ = 0;
+  in_addr known_address_{};
 };
 
 SystemResolver system_resolver;
@@ -114,6 +134,10 @@ int connect_peer(int descriptor, const sockaddr_in& peer, int limit_ms) {
   return error;
 }
 
+// A socket that cannot be made is not a fault of the connection: it gets
+// the communication failure's standard words.
+constexpr std::string_view kNoSocket = "Unable to access message queues.";
+
 struct CommErrorRow {
   int code;
   std::string_view text;
@@ -143,13 +167,16 @@ void socket_set_resolver(Resolver* resolver) {
 }
 
 Connection::Connection(Connection&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), io_ms_(other.io_ms_) {}
+    : descriptor_(std::exchange(other.descriptor_, -1)),
+      io_ms_(other.io_ms_),
+      request_sent_(other.request_sent_) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
     Connection old(std::move(*this));
     descriptor_ = std::exchange(other.descriptor_, -1);
     io_ms_ = other.io_ms_;
+    request_sent_ = other.request_sent_;
   }
   return *this;
 }
@@ -162,21 +189,19 @@ Connection::~Connection() {
 }
 
 std::optional<Connection> socket_open(const char* host, std::int32_t port,
-                                      const TimeLimits& limits) {
+                                      const TimeLimits& limits, std::string_view& failure) {
   in_addr address{};
   int h_error = 0;
   Resolver& resolver = socket_resolver();
   if (!resolver.by_name(host, address, h_error) && !resolver.loopback(address, h_error)) {
-    show_comm_error(h_error);
-    set_exit_code(kExitCommunication);
+    failure = comm_error_text(h_error);
     return std::nullopt;
   }
 
   Connection connection(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
                         limits.io_ms);
   if (connection.descriptor() < 0) {
-    show_error(kErrorCommunications);
-    set_exit_code(kExitCommunication);
+    failure = kNoSocket;
     return std::nullopt;
   }
 
@@ -185,8 +210,7 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port,
   peer.sin_port = htons(static_cast<std::uint16_t>(port));
   peer.sin_addr = address;
   if (int error = connect_peer(connection.descriptor(), peer, limits.connect_ms); error != 0) {
-    show_comm_error(error);
-    set_exit_code(kExitCommunication);
+    failure = comm_error_text(error);
     return std::nullopt;
   }
   return connection;
@@ -209,10 +233,19 @@ int socket_write(Connection& connection, std::string_view bytes) {
     next += sent;
     left -= static_cast<std::size_t>(sent);
   } while (left > 0);
+  connection.mark_request_sent();
   return 0;
 }
 
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
+  // Right after a request the answer is not there yet: wait first rather
+  // than make a receive that can only say so.
+  if (connection.take_request_sent()) {
+    if (int error = wait_ready(connection.descriptor(), POLLIN, connection.io_ms()); error != 0) {
+      errno = error;
+      return -1;
+    }
+  }
   for (;;) {
     ssize_t received = recv(connection.descriptor(), buffer, length, 0);
     if (received >= 0) return received;
@@ -232,6 +265,5 @@ std::string_view comm_error_text(int code) {
   return "The cause of this error is unknown.";
 }
 
-void show_comm_error(int code) { show_error_detail(kErrorCommunications, comm_error_text(code)); }
 
 }  // namespace zv

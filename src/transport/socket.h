@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <sys/types.h>
 
 #include "transport/time_limits.h"
@@ -52,19 +53,26 @@ class Connection {
   ~Connection();
   int descriptor() const { return descriptor_; }
   int io_ms() const { return io_ms_; }
+  /// Set by a complete socket_write; the next socket_read waits for the
+  /// answer before it receives.
+  void mark_request_sent() { request_sent_ = true; }
+  /// Whether a request went out since the last call; clears the mark.
+  bool take_request_sent() { return std::exchange(request_sent_, false); }
 
  private:
   int descriptor_ = -1;
   int io_ms_ = 0;
+  bool request_sent_ = false;
 };
 
 /// Opens a connection to host:port (a port above 65535 keeps its low 16
 /// bits).  A name that does not resolve falls back to 127.0.0.1.  A connect
 /// that has not completed within `limits.connect_ms` fails as ETIMEDOUT.
-/// Every failure is reported (COMMUNICATIONS_FAILURE document) and records
-/// exit code 10; the result is then nullopt.
+/// On failure the result is nullopt and `failure` says why, in the words
+/// of the communication error table (a text of static storage); nothing is
+/// reported here.
 std::optional<Connection> socket_open(const char* host, std::int32_t port,
-                                      const TimeLimits& limits = {});
+                                      const TimeLimits& limits, std::string_view& failure);
 
 /// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
 /// never raising SIGPIPE.  Returns 0 when everything was written, else the
@@ -77,11 +85,8 @@ int socket_write(Connection& connection, std::string_view bytes);
 /// or -1 with errno set (ETIMEDOUT when nothing arrived in time).
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length);
 
-/// Reports COMMUNICATIONS_FAILURE with the text that the communication error
-/// table gives for `code` (a resolver code or an errno of connect).
-void show_comm_error(int code);
-
-/// The communication error table's text for `code`.
+/// The communication error table's text for `code` (a resolver code or an
+/// errno of connect or send), of static storage.
 std::string_view comm_error_text(int code);
 
 }  // namespace zv

@@ -18,6 +18,10 @@ void parser_clear(Parser& parser) {
   Text().swap(parser.text);
   parser.position = 0;
   parser.scan = ParserScan{};
+  parser.scope = ParseScope::kAll;
+  parser.asked = {};
+  parser.settled = false;
+  parser.text_goal = 0;
 }
 
 std::string_view tag_name(const Parser& parser, const Tag& tag) { return view(parser, tag.name); }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "base/memory.h"
@@ -81,6 +82,20 @@ struct ParserScan {
   Tag tag;
 };
 
+/// How much of the document parse records.
+enum class ParseScope : std::uint8_t {
+  /// Every tag, with its attributes.
+  kAll,
+  /// What tag_equals with stop "data" can see of the names in
+  /// Parser::asked: the tags with data whose name begins with one of them,
+  /// without attributes, up to and including the first tag named exactly
+  /// "data" that has data, which settles every such lookup.  The text
+  /// after it is only kept.
+  kUntilData,
+  /// No tags: the text is only kept.
+  kTextOnly,
+};
+
 /// One parser: the text received so far and the tags read from it.  Owns
 /// everything that hangs from it.  Tag and attribute records stay where
 /// they are until parser_clear (parse only appends), so pointers from the
@@ -99,10 +114,20 @@ struct Parser {
   /// Index in text at which the next step begins; never beyond its size.
   std::size_t position = 0;
   ParserScan scan;
+  /// What parse records; parser_clear sets it back to kAll.
+  ParseScope scope = ParseScope::kAll;
+  /// The names kUntilData looks out for; borrowed, they must outlive the
+  /// parse.
+  std::span<const std::string_view> asked;
+  /// True once kUntilData has met its last tag: nothing more is recorded.
+  bool settled = false;
+  /// The size the text is announced to reach (parser_reserve); its growth
+  /// aims at it instead of overshooting.  0: none announced.
+  std::size_t text_goal = 0;
 };
 
 /// Empties the parser: tags, attributes and text are released (and wiped),
-/// position 0.  `state` is left alone; parse treats 0 and 1 alike.
+/// position 0, scope kAll, no announced size.  `state` is left alone; parse treats 0 and 1 alike.
 void parser_clear(Parser& parser);
 
 /// A tag's name.  The view points into the parser's text, which moves when

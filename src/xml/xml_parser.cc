@@ -40,10 +40,18 @@ bool append_text(Parser& parser, std::string_view piece) noexcept {
     return false;
   }
   if (!piece.empty() && (size + piece.size() > text.capacity() || text.capacity() < 256)) {
-    std::size_t doubled = std::min(kTextLimit, std::max<std::size_t>(text.capacity() * 2, 256));
+    std::size_t target = std::min(kTextLimit, std::max<std::size_t>(text.capacity() * 2, 256));
+    // Within an announced size, growth is faster (fewer copies, and fewer
+    // fresh pages for the system to clear) and stops there, so the block
+    // ends the size of the text: its unused room would be touched by the
+    // wipe on release.  Each step is still bounded by what really arrived.
+    if (size + piece.size() <= parser.text_goal) {
+      target = std::min(std::min(kTextLimit / 8, text.capacity()) * 8, parser.text_goal);
+      target = std::max<std::size_t>(target, 256);
+    }
     Text grown;
     try {
-      grown.reserve(std::max(size + piece.size(), doubled));
+      grown.reserve(std::max(size + piece.size(), target));
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -58,6 +66,7 @@ bool append_text(Parser& parser, std::string_view piece) noexcept {
 
 void parser_reserve(Parser& parser, std::size_t expected) noexcept {
   Text& text = parser.text;
+  parser.text_goal = text.size() + std::min(expected, kTextLimit - text.size());
   std::size_t wanted = text.size() + std::min(expected, kParserReserveLimit);
   if (wanted <= text.capacity() || wanted > kTextLimit) return;
   try {
@@ -106,6 +115,8 @@ class Step {
     return find(from, [](char c) { return !is_space(c); });
   }
 
+  bool wanted(const Tag& tag);
+  bool records_attributes() const { return parser_.scope == ParseScope::kAll; }
   void start_over();
   int wait(std::size_t position) noexcept;
   int finish(int result, std::size_t position);
@@ -174,9 +185,25 @@ int Step::wait(std::size_t position) noexcept {
   return kParseDone;
 }
 
+// Whether a finished tag is recorded, by the parser's scope; the tag that
+// settles a kUntilData parse is recorded, and nothing after it.
+bool Step::wanted(const Tag& tag) {
+  if (parser_.scope == ParseScope::kAll) return true;
+  if (tag.data.length == 0) return false;
+  std::string_view name(text_ + tag.name.at, tag.name.length);
+  if (name.size() == 4 && std::memcmp(name.data(), "data", 4) == 0) {
+    parser_.settled = true;
+    return true;
+  }
+  for (std::string_view asked : parser_.asked) {
+    if (name.starts_with(asked)) return true;
+  }
+  return false;
+}
+
 // A tag under way joins the document here, in the room made for it.
 int Step::finish(int result, std::size_t position) {
-  if (building(scan_.phase)) parser_.tags.push_back(scan_.tag);
+  if (building(scan_.phase) && wanted(scan_.tag)) parser_.tags.push_back(scan_.tag);
   parser_.position = position;
   parser_.state = 1;
   scan_.step_start = SIZE_MAX;
@@ -195,7 +222,9 @@ int Step::lead() {
   // does not depend on where the text was cut, comments included.  Fewer
   // than four characters cannot tell a comment yet.
   std::size_t known = std::min<std::size_t>(size_ - at, 4);
-  if (std::memcmp(text_ + at, "<!--", known) == 0) {
+  bool comment = known == 4 ? std::memcmp(text_ + at, "<!--", 4) == 0
+                            : std::memcmp(text_ + at, "<!--", known) == 0;
+  if (comment) {
     if (known < 4) return wait(scan_.step_start);
     scan_.phase = Phase::kComment;
     scan_.scanned = at + 1;
@@ -295,7 +324,9 @@ int Step::attribute_name() {
   if (text_[end] == '>') return finish(kParseIncomplete, scan_.mark);
   // The tag keeps the attributes before this one and the parser stalls on
   // its name.
-  if (!parser_.attributes.reserve_one()) return finish(kParseNoMemory, scan_.mark);
+  if (records_attributes() && !parser_.attributes.reserve_one()) {
+    return finish(kParseNoMemory, scan_.mark);
+  }
   scan_.attribute = Attribute{};
   scan_.attribute.name = span_up_to_nul(text_, scan_.mark, end);
   scan_.phase = Phase::kAttrQuote;
@@ -329,8 +360,10 @@ int Step::attribute_value() {
   scan_.scanned = at;
   if (at == size_) return wait(scan_.step_start);
   scan_.attribute.value = span_up_to_nul(text_, scan_.quote_at + 1, at);
-  parser_.attributes.push_back(scan_.attribute);  // into the room made for it
-  ++scan_.tag.attribute_count;
+  if (records_attributes()) {
+    parser_.attributes.push_back(scan_.attribute);  // into the room made for it
+    ++scan_.tag.attribute_count;
+  }
   parser_.state = 2;
   scan_.phase = Phase::kAttrLead;
   scan_.scanned = at + 1;
@@ -370,7 +403,9 @@ int Step::data() {
 
 int parse(Parser& parser, std::string_view piece) noexcept {
   if (!append_text(parser, piece)) return kParseNoMemory;
+  if (parser.scope == ParseScope::kTextOnly) return kParseDone;
   for (;;) {
+    if (parser.settled) return kParseDone;
     int result = Step(parser).run();
     if (parser.state != 1) return result;
   }

@@ -14,17 +14,19 @@ enum ParseResult : int {
   kParseIncomplete = 3,  // an attribute without a quoted value before '>'
 };
 
-/// Makes room for `expected` more bytes of text in one block, so that a
-/// text whose length is announced (a reply's Content-Length) arrives without
-/// the copies of repeated growth.  At most kParserReserveLimit bytes are
-/// set aside up front: an announcement is only a claim of the agent, so the
-/// rest grows as the bytes really arrive.  Never throws; a refusal
-/// has been reported by the gate and leaves the parser as it was.
+/// Makes room for `expected` more bytes of text, so that a text whose
+/// length is announced (a reply's Content-Length) arrives with few copies.
+/// At most kParserReserveLimit bytes are set aside up front: an
+/// announcement is only a claim of the agent, so the rest grows as the
+/// bytes really arrive, doubling but never beyond the announced size while
+/// the text stays within it.  Never throws; a refusal has been reported by
+/// the gate and leaves the text as it was.
 void parser_reserve(Parser& parser, std::size_t expected) noexcept;
 
 inline constexpr std::size_t kParserReserveLimit = std::size_t{1} << 20;
 
-/// Appends `piece` to the parser's text and reads every complete tag.  A
+/// Appends `piece` to the parser's text and reads every complete tag that
+/// the parser's scope asks for.  A
 /// text fed in pieces of any size yields the tags the whole text would give,
 /// in time linear in its total size; a start tag is read once its '>' and
 /// the next '<' have arrived.  A comment ("<!--" up to its first '>') leaves
