@@ -131,7 +131,8 @@ TEST(Agent, StatusCountsTheResponsesStillWaiting) {
   for (const auto& [request, waiting] : steps) {
     exchange(agent.port(), request);
     std::string status = exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n");
-    EXPECT_NE(status.find("<responses>" + waiting + "</responses>"), std::string::npos) << request << status;
+    EXPECT_NE(status.find("<responses>" + waiting + "</responses>"), std::string::npos)
+        << request << status;
   }
 }
 
@@ -264,11 +265,13 @@ TEST(Agent, TrickleFaultAnswersWholeInPieces) {
 TEST(Agent, AcceptedRecordHoldsWholeAnswersWithStatus200) {
   TempDir dir;
   std::string record = dir.path() + "/accepted";
-  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "close", "--reply",
-                                  "cut=body+1", "--reply", "length=999", "--reply", "never-read", "--reply",
-                                  "trickle=16 pause=0", "--reply", "agent", "--reply", "status=200 extra=Z hold"});
-  for (std::string form : {"message=refused", "message=closed", "message=cut", "message=lied", "message=unread",
-                           "message=a+b%26c", "message=whole", "message=held"}) {
+  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "status=201",
+                                  "--reply", "close", "--reply", "cut=body+1", "--reply", "length=999",
+                                  "--reply", "never-read", "--reply", "trickle=16 pause=0", "--reply",
+                                  "agent", "--reply", "status=200 extra=Z hold"});
+  for (std::string form : {"message=refused", "message=created", "message=closed", "message=cut",
+                           "message=lied", "message=unread", "message=a+b%26c", "message=whole",
+                           "message=held"}) {
     Peer peer(agent.port());
     peer.send(post_of(form));
     peer.read(std::string::npos, form == "message=unread" || form == "message=held" ? 100 : 10000);
