@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,31 @@ TEST(Memory, EveryBlockIsWipedWholeOnRelease) {
     EXPECT_EQ(wipes, (decltype(wipes){{block, size + 1}})) << size;
   }
   memory_set_wipe(nullptr);
+}
+
+// A text of any length, made or grown in any way, keeps its bytes in a
+// gate block, never in the object's own short-text buffer: the bytes are
+// wiped when the text goes.
+TEST(Memory, ShortTextsLiveInWipedBlocks) {
+  const std::vector<std::function<Text()>> makers = {
+      [] { return Text("hi"); },
+      [] { return Text(std::string_view("secret", 3)); },
+      [] { Text t; t.push_back('x'); return t; },
+      [] { Text t; t.append("ab"); return t; },
+      [] { Text t; t += "ab"; return t; },
+      [] { Text t; t.assign("ab"); return t; },
+      [] { Text t; t.resize(3, 'z'); return t; },
+      [] { const Text source("abc"); Text copy(source); return copy; },
+  };
+  for (std::size_t i = 0; i < makers.size(); ++i) {
+    const std::size_t before = memory_allocated;
+    {
+      Text text = makers[i]();
+      EXPECT_GE(memory_allocated, before + text.size() + 1) << "maker " << i;
+      EXPECT_GE(text.capacity(), 16u) << "maker " << i;
+    }
+    EXPECT_EQ(memory_allocated, before) << "maker " << i;
+  }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -50,35 +49,6 @@ TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {
   ASSERT_TRUE(log_write("third"));
   EXPECT_EQ(test::file_contents("ZVClient.log"), "second\nthird\n");
   EXPECT_EQ(test::file_contents("logs"), "not a directory");
-}
-
-// Every byte the wipe hook was handed, in order.
-std::string wiped_bytes;
-
-// A record short enough to live inside its Text object never reaches the
-// gate, whose wipe on release would miss it: the writer must wipe it.
-TEST(RecoveryLog, ShortMarkedRecordsAreWipedOnceWritten) {
-  const char* items[] = {"x\ny", nullptr};
-  const std::pair<const char*, Submission> cases[] = {
-      {"message", message_submission("a\nb")},
-      {"data map", map_data_submission("7", Words(items))},
-  };
-  memory_set_wipe([](void* block, int value, std::size_t n) {
-    wiped_bytes.append(static_cast<const char*>(block), n);
-    return std::memset(block, value, n);
-  });
-  for (const auto& [name, submission] : cases) {
-    test::TempDir dir;
-    std::string path = dir.path() + "/ZVClient.log";
-    const LogPlace places[] = {{nullptr, path.c_str()}};
-    wiped_bytes.clear();
-    log_submission(submission, places);
-    std::string record = test::file_contents(path);
-    ASSERT_TRUE(record.ends_with('\n')) << name;
-    record.pop_back();
-    EXPECT_NE(wiped_bytes.find(record), std::string::npos) << name << ": " << record;
-  }
-  memory_set_wipe(nullptr);
 }
 
 // "<child> <sequence> " and filler; some records far larger than a pipe buffer.

@@ -1,5 +1,7 @@
 #include "cli/reply.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,7 @@
 #include <string>
 
 #include "base/error.h"
-#include "files/file.h"
+#include "files/output.h"
 
 namespace zv {
 namespace {
@@ -37,11 +39,8 @@ struct ReplyRun {
   std::int32_t response_count = 0;
 
   void reply(const std::string& header, const std::string& body, std::size_t cut = 0) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&buffer, &size);
-    File out;
-    out.stream = stream;
+    std::FILE* written = std::tmpfile();
+    Output out(fileno(written), false);
     Session session{arguments, parser, &out, response_count};
     ReplyHandler handler(session);
     handler.header(header, std::nullopt);
@@ -49,9 +48,11 @@ struct ReplyRun {
     handler.body(body.substr(std::min(cut, body.size())));
     handler.end({});
     response_count = session.response_count;
-    std::fclose(stream);
-    output.append(buffer, size);
-    std::free(buffer);
+    std::string bytes(static_cast<std::size_t>(::lseek(fileno(written), 0, SEEK_END)), '\0');
+    std::rewind(written);
+    EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), written), bytes.size());
+    std::fclose(written);
+    output += bytes;
   }
 };
 

@@ -14,7 +14,7 @@
 #include "base/error.h"
 #include "cli/mapping.h"
 #include "cli/session.h"
-#include "files/file.h"
+#include "files/output.h"
 #include "transport/endpoint.h"
 
 namespace zv {
@@ -113,7 +113,7 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
   const std::string expected = transaction_document(
       "Update", "set value", "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
   const Arguments arguments = mapping_arguments();
-  File output = std::move(*file_open_write(nullptr, stdout));
+  Output output = output_open(nullptr);
   const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), {}};
   const std::size_t before = memory_allocated;
   int silent = 0;

@@ -18,18 +18,27 @@ namespace {
 constexpr std::size_t kHeader = alignof(std::max_align_t);
 static_assert(kHeader >= sizeof(std::size_t));
 
+constexpr std::size_t kHugeBlock = std::size_t{4} << 20;
+
+// GCC names AddressSanitizer with a macro, clang only through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZV_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZV_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(ZV_ADDRESS_SANITIZER)
+// Under AddressSanitizer every block stays on its heap, where overruns of
+// large buffers are caught too.
+bool is_mapped(std::size_t) { return false; }
+#else
 // Blocks this large come straight from the system and go straight back to
 // it, so that a growing text (a reply, a long line) leaves no copies of its
 // bytes in the heap.  They are wiped all the same before they go.
 constexpr std::size_t kMappedBlock = std::size_t{1} << 20;
 
-constexpr std::size_t kHugeBlock = std::size_t{4} << 20;
-
-#if defined(__SANITIZE_ADDRESS__)
-// Under AddressSanitizer every block stays on its heap, where overruns of
-// large buffers are caught too.
-bool is_mapped(std::size_t) { return false; }
-#else
 bool is_mapped(std::size_t total) { return total >= kMappedBlock; }
 #endif
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zv {
@@ -78,8 +80,70 @@ void Gate<T>::throw_refused() {
   throw memory_exhausted();
 }
 
-/// Owned text; its heap block goes through the gate and is wiped on release.
-using Text = std::basic_string<char, std::char_traits<char>, Gate<char>>;
+using TextBase = std::basic_string<char, std::char_traits<char>, Gate<char>>;
+
+/// Owned text whose bytes always live in a gate block, so they are wiped
+/// when the block goes.  A standard string keeps a short text inside the
+/// object itself, where no release wipes it; this one makes its block
+/// before the first byte is stored, so the object's own buffer never holds
+/// a byte of text.  Every way of storing text is covered here; reading is
+/// the standard string's.
+class Text : public TextBase {
+ public:
+  Text() noexcept = default;
+  Text(std::string_view text) { assign(text); }
+  Text(const char* text) { assign(std::string_view(text)); }
+  Text(const char* text, std::size_t n) { assign(std::string_view(text, n)); }
+  Text(const TextBase& text) { assign(std::string_view(text)); }
+  Text(const Text& other) : TextBase() { assign(std::string_view(other)); }
+  /// Takes the block; the moved-from text holds nothing.
+  Text(Text&& other) noexcept = default;
+  Text& operator=(const Text& other) { return assign(std::string_view(other)); }
+  Text& operator=(Text&& other) noexcept = default;
+  Text& operator=(std::string_view text) { return assign(text); }
+  Text& operator=(const char* text) { return assign(std::string_view(text)); }
+
+  template <class... A>
+  Text& assign(A&&... a) {
+    make_block();
+    TextBase::assign(std::forward<A>(a)...);
+    return *this;
+  }
+  template <class... A>
+  Text& append(A&&... a) {
+    make_block();
+    TextBase::append(std::forward<A>(a)...);
+    return *this;
+  }
+  template <class A>
+  Text& operator+=(A&& a) {
+    make_block();
+    TextBase::operator+=(std::forward<A>(a));
+    return *this;
+  }
+  void push_back(char c) {
+    make_block();
+    TextBase::push_back(c);
+  }
+  void resize(std::size_t n, char c = '\0') {
+    make_block();
+    TextBase::resize(n, c);
+  }
+  void reserve(std::size_t n) { TextBase::reserve(n < kBlock ? kBlock : n); }
+  template <class... A>
+  Text& insert(A&&... a) {
+    make_block();
+    TextBase::insert(std::forward<A>(a)...);
+    return *this;
+  }
+
+ private:
+  // More than the object's own buffer holds, so capacity comes from a block.
+  static constexpr std::size_t kBlock = 16;
+  void make_block() {
+    if (capacity() < kBlock) TextBase::reserve(kBlock);
+  }
+};
 
 /// Owned sequence; its heap block goes through the gate and is wiped on release.
 template <class T>

@@ -69,21 +69,6 @@ void unlink_quietly(const char* path) {
 
 }  // namespace
 
-Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Descriptor::~Descriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int Descriptor::release() { return std::exchange(fd_, -1); }
 
 Descriptor open_own_file(const char* path, int flags, FileId* id) {
   Descriptor fd;

@@ -4,7 +4,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "files/file.h"
+#include "files/output.h"
 #include "xml/xml_parser.h"
 
 namespace zv {
@@ -74,7 +74,7 @@ bool is_agent(const Parser& parser, std::string_view subclass) {
          tag_equals(parser, kAgentTags[1], subclass, "data");
 }
 
-ReplyHandler::ReplyHandler(Session& session) : session_(session), stream_(session.output->stream) {}
+ReplyHandler::ReplyHandler(Session& session) : session_(session) {}
 
 void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> body_length) {
   has_header_ = true;
@@ -160,10 +160,11 @@ void ReplyHandler::write_reply() {
     write = response_count == 0;
   }
   if (write) {
+    // A reader that went away loses the reply, not the run: the next
+    // submission still goes out or to the log.
     std::size_t start = std::min(body_start_, parser.text.size());
-    std::fwrite(parser.text.data() + start, 1, parser.text.size() - start, stream_);
+    session_.output->write(std::string_view(parser.text).substr(start));
   }
-  std::fflush(stream_);
 }
 
 }  // namespace zv

@@ -57,7 +57,6 @@ class ReplyHandler final : public ReplySink {
   void write_reply();
 
   Session& session_;
-  std::FILE* stream_;
   Status status_ = Status::kUnknown;
   std::int32_t status_code_ = 0;
   bool has_header_ = false;

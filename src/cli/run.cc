@@ -7,7 +7,7 @@
 #include "cli/recover.h"
 #include "cli/retrieve.h"
 #include "cli/submit.h"
-#include "files/file.h"
+#include "files/output.h"
 #include "cli/map_data.h"
 #include "transport/endpoint.h"
 #include "transport/time_limits.h"
@@ -28,9 +28,8 @@ void run(Session& session) {
     endpoint->limits = time_limits_from_environment();
     // A "--post-file" that cannot be opened leaves the replies on standard
     // output, without a word.
-    std::optional<File> output = file_open_write(arguments.post_path, stdout);
-    if (!output) return;
-    session.output = &*output;
+    Output output = output_open(arguments.post_path);
+    session.output = &output;
 
     if (arguments.status_query) {
       get_status(session, *endpoint);

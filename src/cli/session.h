@@ -9,14 +9,14 @@
 
 namespace zv {
 
-struct File;
+class Output;
 
 struct Session {
   const Arguments& arguments;
   /// Holds the reply of the current exchange; emptied after every exchange.
   Parser& xml_parser;
   /// Where replies are written; set by the driver while an operation runs.
-  File* output = nullptr;
+  Output* output = nullptr;
   /// Replies the reply handler has written and counted.
   std::int32_t response_count = 0;
 };

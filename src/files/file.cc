@@ -24,13 +24,6 @@ bool is_white_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-void close_stream(File& file) {
-  if (file.stream != nullptr && file.owns_stream && file.stream != stdout) {
-    std::fclose(file.stream);
-  }
-  file.stream = nullptr;
-  file.owns_stream = false;
-}
 
 // Only the previous line's bytes hold text: the rest of the buffer never
 // held file bytes, or held an earlier line that was wiped the same way.
@@ -117,8 +110,6 @@ int end_at_cr(File& file, std::size_t count) {
 
 File::File(File&& other) noexcept
     : name(other.name),
-      stream(std::exchange(other.stream, nullptr)),
-      owns_stream(std::exchange(other.owns_stream, false)),
       source(std::move(other.source)),
       buffer(std::move(other.buffer)),
       capacity(std::exchange(other.capacity, 0)),
@@ -128,10 +119,7 @@ File::File(File&& other) noexcept
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
-    close_stream(*this);
     name = other.name;
-    stream = std::exchange(other.stream, nullptr);
-    owns_stream = std::exchange(other.owns_stream, false);
     source = std::move(other.source);
     buffer = std::move(other.buffer);
     capacity = std::exchange(other.capacity, 0);
@@ -142,7 +130,7 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-File::~File() { close_stream(*this); }
+File::~File() = default;
 
 std::string_view File::line() const {
   if (!has_line || !buffer) return {};
@@ -154,38 +142,19 @@ std::string_view File::line() const {
 
 char* File::line_data() { return has_line ? buffer.get() : nullptr; }
 
-std::optional<File> file_open(const char* name, const char* mode, std::FILE* default_stream) {
-  if (mode[0] == 'r') {
-    int fd = -1;
-    if (name != nullptr) {
-      do {
-        fd = ::open(name, O_RDONLY | O_CLOEXEC);
-      } while (fd < 0 && errno == EINTR);
-    }
-    bool owned = fd >= 0;
-    if (fd < 0 && default_stream != nullptr) fd = ::fileno(default_stream);
-    if (fd < 0) return std::nullopt;
-    File file = file_open_descriptor(fd, owned);
-    file.name = name;
-    return file;
-  }
-  File file;
-  file.name = name;
-  if (name != nullptr) {
-    file.stream = std::fopen(name, mode);
-    file.owns_stream = file.stream != nullptr;
-  }
-  if (file.stream == nullptr) file.stream = default_stream;
-  if (file.stream == nullptr) return std::nullopt;
-  return file;
-}
-
-std::optional<File> file_open_write(const char* name, std::FILE* default_stream) {
-  return file_open(name, "w", default_stream);
-}
-
 std::optional<File> file_open_read(const char* name, std::FILE* default_stream) {
-  return file_open(name, "r", default_stream);
+  int fd = -1;
+  if (name != nullptr) {
+    do {
+      fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+  }
+  bool owned = fd >= 0;
+  if (fd < 0 && default_stream != nullptr) fd = ::fileno(default_stream);
+  if (fd < 0) return std::nullopt;
+  File file = file_open_descriptor(fd, owned);
+  file.name = name;
+  return file;
 }
 
 File file_open_descriptor(int fd, bool owned, std::size_t block_size) {

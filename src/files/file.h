@@ -12,9 +12,9 @@
 
 namespace zv {
 
-/// A record for reading lines from a descriptor, or the record of a run's
-/// output stream.  Closing (destruction) closes what was opened here, never
-/// standard output nor a default stream or descriptor the caller lent.
+/// A record for reading lines from a descriptor.  Closing (destruction)
+/// closes what was opened here, never a default stream or descriptor the
+/// caller lent.
 ///
 /// Reading goes through the record's own block buffer (block_reader.h),
 /// never through the C library's stream buffers.  The record keeps one line
@@ -24,10 +24,7 @@ namespace zv {
 /// regrown or released.
 struct File {
   const char* name = nullptr;  // borrowed; may be nullptr
-  /// The output stream (records for writing only).
-  std::FILE* stream = nullptr;
-  bool owns_stream = false;
-  /// The input (records for reading only).
+  /// The input.
   BlockReader source;
   /// The line read last, NUL-terminated; wiped before it is reused/released.
   /// When present it has room for `capacity` characters plus the NUL.
@@ -55,14 +52,10 @@ struct File {
   char* line_data();
 };
 
-/// Opens `name` with `mode`.  A mode beginning with 'r' opens the file for
-/// reading (O_RDONLY, close-on-exec), falling back to the descriptor of
-/// `default_stream`, which stays the caller's; any other mode opens a stdio
-/// stream with fopen, falling back to `default_stream`.  nullopt when there
-/// is nothing to read or write.  Reports nothing.  Throws memory_exhausted
+/// Opens `name` for reading (O_RDONLY, close-on-exec), falling back to the
+/// descriptor of `default_stream`, which stays the caller's.  nullopt when
+/// there is nothing to read.  Reports nothing.  Throws memory_exhausted
 /// only if the gate refuses (a descriptor opened here is closed first).
-std::optional<File> file_open(const char* name, const char* mode, std::FILE* default_stream);
-std::optional<File> file_open_write(const char* name, std::FILE* default_stream);
 std::optional<File> file_open_read(const char* name, std::FILE* default_stream);
 
 /// A record reading `fd` from its current offset; the record closes it when

@@ -26,10 +26,6 @@ void append_encoded(Text& out, std::string_view item) {
   out.push_back('"');
 }
 
-// A short text lives inside the Text object rather than in a gate block,
-// so the gate's wipe on release would miss it.
-void wipe(Text& text) { memory_wipe(text.data(), text.size()); }
-
 }  // namespace
 
 Text log_encode_map_data(std::string_view item) {
@@ -66,13 +62,11 @@ void log_submission(const Submission& submission, std::span<const LogPlace> plac
     if (submission.kind == Submission::Kind::kMapData) {
       Text line = log_map_data_record(submission.transaction_id, submission.items, 0);
       written = log_write(line, places);
-      wipe(line);
     } else if (log_message_is_plain(submission.message)) {
       written = log_write(submission.message, places);  // as it stands: no copy of a large message
     } else {
       Text line = log_message_record(submission.message);
       written = log_write(line, places);
-      wipe(line);
     }
   } catch (const memory_exhausted&) {
     set_exit_code(kExitMemory);

@@ -166,28 +166,6 @@ void socket_set_resolver(Resolver* resolver) {
   current_resolver = resolver != nullptr ? resolver : &system_resolver;
 }
 
-Connection::Connection(Connection&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)),
-      io_ms_(other.io_ms_),
-      request_sent_(other.request_sent_) {}
-
-Connection& Connection::operator=(Connection&& other) noexcept {
-  if (this != &other) {
-    Connection old(std::move(*this));
-    descriptor_ = std::exchange(other.descriptor_, -1);
-    io_ms_ = other.io_ms_;
-    request_sent_ = other.request_sent_;
-  }
-  return *this;
-}
-
-Connection::~Connection() {
-  // close is not retried on EINTR: the descriptor is gone either way, and a
-  // second close could hit a descriptor that was reused meanwhile.
-  if (descriptor_ >= 0) close(descriptor_);
-  descriptor_ = -1;
-}
-
 std::optional<Connection> socket_open(const char* host, std::int32_t port,
                                       const TimeLimits& limits, std::string_view& failure) {
   in_addr address{};

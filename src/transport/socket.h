@@ -10,6 +10,7 @@
 #include <utility>
 #include <sys/types.h>
 
+#include "base/descriptor.h"
 #include "transport/time_limits.h"
 
 namespace zv {
@@ -46,12 +47,7 @@ void socket_set_resolver(Resolver* resolver);
 class Connection {
  public:
   explicit Connection(int descriptor, int io_ms = 0) : descriptor_(descriptor), io_ms_(io_ms) {}
-  Connection(Connection&& other) noexcept;
-  Connection& operator=(Connection&& other) noexcept;
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  ~Connection();
-  int descriptor() const { return descriptor_; }
+  int descriptor() const { return descriptor_.get(); }
   int io_ms() const { return io_ms_; }
   /// Set by a complete socket_write; the next socket_read waits for the
   /// answer before it receives.
@@ -60,7 +56,7 @@ class Connection {
   bool take_request_sent() { return std::exchange(request_sent_, false); }
 
  private:
-  int descriptor_ = -1;
+  Descriptor descriptor_;
   int io_ms_ = 0;
   bool request_sent_ = false;
 };

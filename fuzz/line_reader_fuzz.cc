@@ -1,26 +1,22 @@
-#include "files/file_fuzz.h"
+#include "fuzz_targets.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "base/memory.h"
 #include "files/file.h"
+#include "fuzz_support.h"
 
 namespace zv {
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::check;
 
-bool is_white_space(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_white_space(char c) { return fuzz::reference_is_space(c); }
 
 // One line as the reader's contract describes it: `raw` is every byte stored
 // for it, NUL bytes included; callers see `raw` up to its first NUL.
@@ -38,7 +34,7 @@ class Splitter {
   explicit Splitter(std::string_view bytes) : bytes_(bytes) {}
 
   Expected next() {
-    while (at_ < bytes_.size() && is_white_space(static_cast<unsigned char>(bytes_[at_]))) ++at_;
+    while (at_ < bytes_.size() && is_white_space(bytes_[at_])) ++at_;
     if (at_ == bytes_.size()) return {EOF, false, {}};
     std::size_t begin = at_;
     while (at_ < bytes_.size() && bytes_[at_] != '\r' && bytes_[at_] != '\n') ++at_;
@@ -165,7 +161,7 @@ void read_file_lines(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-int file_fuzz_one(const std::uint8_t* data, std::size_t size) {
+int line_reader_fuzz_one(const std::uint8_t* data, std::size_t size) {
   std::size_t before = memory_allocated;
   read_lines(data, size);
   check(memory_allocated == before);

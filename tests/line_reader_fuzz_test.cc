@@ -1,4 +1,4 @@
-#include "files/file_fuzz.h"
+#include "fuzz_targets.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace {
 using namespace std::string_literals;
 
 int fuzz(const std::string& bytes) {
-  return file_fuzz_one(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return line_reader_fuzz_one(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 // Inputs where a reader most easily goes wrong: line ends at the very end,

@@ -1,8 +1,10 @@
-#include "xml/xml_fuzz.h"
+#include "fuzz_targets.h"
 
-#include <cstdlib>
 #include <string_view>
 
+#include "base/memory.h"
+#include "fuzz_support.h"
+#include "xml/xml_document.h"
 #include "xml/xml_parser.h"
 
 namespace zv {
@@ -23,41 +25,11 @@ bool attributes_equal(const Parser& first, const Tag& a, const Parser& second, c
   return true;
 }
 
-// Piece sizes must not depend on anything but the input, so a failure found
-// once is found again from the same bytes.
-struct PieceSizes {
-  std::uint64_t state;
-  std::size_t next() {
-    state = state * 6364136223846793005u + 1442695040888963407u;
-    std::size_t draw = static_cast<std::size_t>(state >> 33);
-    // Mostly small pieces, now and then an empty one or a large one.
-    switch (draw % 8) {
-      case 0: return 0;
-      case 1: return 64 + draw % 4096;
-      default: return 1 + draw % 16;
-    }
-  }
-};
-
-std::uint64_t seed_of(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037u;
-  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211u;
-  return hash;
+void parse_cut(Parser& parser, std::string_view text, fuzz::PieceSizes* sizes) {
+  fuzz::for_each_piece(text, sizes, [&](std::string_view piece) { parse(parser, piece); });
 }
 
-void parse_cut(Parser& parser, std::string_view text, PieceSizes* sizes) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t length = sizes ? sizes->next() : 1;
-    if (length > text.size() - at) length = text.size() - at;
-    parse(parser, text.substr(at, length));
-    at += length;
-  }
-}
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::check;
 
 bool inside(const Parser& parser, TextSpan span) {
   return span.at <= parser.text.size() && span.length <= parser.text.size() - span.at;
@@ -79,8 +51,8 @@ bool records_inside(const Parser& parser) {
   return true;
 }
 
-}  // namespace
-
+// Whether two documents hold the same tags: names, data and attributes, in
+// the same order.
 bool parser_documents_equal(const Parser& first, const Parser& second) {
   if (first.tags.size() != second.tags.size()) return false;
   for (std::size_t i = 0; i < first.tags.size(); ++i) {
@@ -94,8 +66,10 @@ bool parser_documents_equal(const Parser& first, const Parser& second) {
   return true;
 }
 
-int parser_fuzz_one(const std::uint8_t* data, std::size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
+}  // namespace
+
+int xml_parser_fuzz_one(const std::uint8_t* data, std::size_t size) {
+  std::string_view text = fuzz::bytes_of(data, size);
   std::size_t before = memory_allocated;
   {
     Parser whole;
@@ -108,7 +82,7 @@ int parser_fuzz_one(const std::uint8_t* data, std::size_t size) {
     check(parser_documents_equal(whole, bytes));
 
     Parser pieces;
-    PieceSizes sizes{seed_of(text)};
+    fuzz::PieceSizes sizes(text);
     parse_cut(pieces, text, &sizes);
     check(records_inside(pieces));
     check(parser_documents_equal(whole, pieces));
