@@ -117,6 +117,25 @@ TEST(Agent, AnswersFollowingItsScriptThenForItself) {
   EXPECT_EQ(agent.request_count(), 2);
 }
 
+// The status counts the responses still waiting: each message naming a
+// client and each data-map submission leaves one, each retrieval that finds
+// one takes it.
+TEST(Agent, StatusCountsTheResponsesStillWaiting) {
+  TempDir dir;
+  StandInAgent agent(dir.path(), {});
+  const std::string naming = post_of("message=%3Cclient%3Ec1%3C%2Fclient%3E");
+  const std::string take = "GET /agent?client=c1 HTTP/1.0\n\n";
+  const std::pair<std::string, std::string> steps[] = {
+      {naming, "1"}, {naming, "2"}, {post_of("transactionid=4&mapdata=c2"), "3"},
+      {take, "2"},   {take, "1"},   {take, "1"}, {"GET /agent?client=c2 HTTP/1.0\n\n", "0"}};
+  for (const auto& [request, waiting] : steps) {
+    exchange(agent.port(), request);
+    std::string status = exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n");
+    EXPECT_NE(status.find("<responses>" + waiting + "</responses>"), std::string::npos)
+        << request << status;
+  }
+}
+
 TEST(Agent, RepliesCutShortLyingOrInPieces) {
   const std::string body136(136, 'b');
   struct Case {
@@ -246,11 +265,13 @@ TEST(Agent, TrickleFaultAnswersWholeInPieces) {
 TEST(Agent, AcceptedRecordHoldsWholeAnswersWithStatus200) {
   TempDir dir;
   std::string record = dir.path() + "/accepted";
-  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "close", "--reply",
-                                  "cut=body+1", "--reply", "length=999", "--reply", "never-read", "--reply",
-                                  "trickle=16 pause=0", "--reply", "agent", "--reply", "status=200 extra=Z hold"});
-  for (std::string form : {"message=refused", "message=closed", "message=cut", "message=lied", "message=unread",
-                           "message=a+b%26c", "message=whole", "message=held"}) {
+  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "status=201",
+                                  "--reply", "close", "--reply", "cut=body+1", "--reply", "length=999",
+                                  "--reply", "never-read", "--reply", "trickle=16 pause=0", "--reply",
+                                  "agent", "--reply", "status=200 extra=Z hold"});
+  for (std::string form : {"message=refused", "message=created", "message=closed", "message=cut",
+                           "message=lied", "message=unread", "message=a+b%26c", "message=whole",
+                           "message=held"}) {
     Peer peer(agent.port());
     peer.send(post_of(form));
     peer.read(std::string::npos, form == "message=unread" || form == "message=held" ? 100 : 10000);
