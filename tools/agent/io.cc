@@ -103,9 +103,18 @@ bool send_all(int fd, std::string_view data, std::chrono::milliseconds idle) {
   return true;
 }
 
+// Written under a temporary name and renamed into place, so that a reader
+// polling for the file (a test counting requests) never finds it half written.
 bool write_file(const std::string& path, std::string_view data) {
-  Fd file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  return file.get() >= 0 && write_all(file.get(), data);
+  const std::string partial = path + ".partial";
+  {
+    Fd file(open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file.get() < 0 || !write_all(file.get(), data)) {
+      unlink(partial.c_str());
+      return false;
+    }
+  }
+  return rename(partial.c_str(), path.c_str()) == 0;
 }
 
 bool write_all(int fd, std::string_view data) {
