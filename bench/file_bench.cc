@@ -1,12 +1,13 @@
 // The line reader's cost must grow linearly with the input: one very long
 // line, and many short lines, per byte read.
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include <benchmark/benchmark.h>
 
 #include "files/file.h"
 
@@ -55,7 +56,11 @@ void BM_ShortLines(benchmark::State& state) {
   read_everything(state, static_cast<std::size_t>(state.range(0)), 80);
 }
 
-BENCHMARK(BM_SingleLine)->Arg(25'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SingleLine)
+    ->Arg(25'000'000)
+    ->Arg(100'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(BM_ShortLines)->Arg(50'000)->Arg(200'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

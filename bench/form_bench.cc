@@ -1,8 +1,8 @@
 // URL encoding of one 64 MiB value: a message made of XML markup and words,
 // and the worst case in which every byte becomes three.
-#include <benchmark/benchmark.h>
-
 #include <string>
+
+#include <benchmark/benchmark.h>
 
 #include "transport/form.h"
 

@@ -5,16 +5,16 @@
 // without an announced Content-Length, and for a status query).  The first
 // argument is the payload in MiB; 64 MiB must take about four times as long
 // as 16 MiB: no piece is copied or scanned again once handled.
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 #include "cli/arguments.h"
 #include "cli/reply.h"
-#include "files/output.h"
 #include "cli/session.h"
+#include "files/output.h"
 #include "transport/form.h"
 #include "xml/xml_document.h"
 

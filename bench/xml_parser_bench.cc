@@ -1,9 +1,9 @@
 // Reading a large reply the way the reply handler feeds it: 32 KiB pieces
 // cut at arbitrary places.  Each case reads 64 MiB; the time per iteration
 // must stay well under a second and grow linearly with the size.
-#include <benchmark/benchmark.h>
-
 #include <string>
+
+#include <benchmark/benchmark.h>
 
 #include "xml/xml_parser.h"
 

@@ -11,7 +11,8 @@ void check(bool ok) {
 }
 
 std::string_view bytes_of(const std::uint8_t* data, std::size_t size) {
-  return size == 0 ? std::string_view() : std::string_view(reinterpret_cast<const char*>(data), size);
+  return size == 0 ? std::string_view()
+                   : std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
 unsigned char take_settings(std::string_view& bytes) {
@@ -49,7 +50,8 @@ ssize_t append_to_text(void* cookie, const char* bytes, std::size_t size) {
 // A memory stream of the C library would allocate and clear a buffer of its
 // own for every input, which costs the fuzzer most of its speed.
 TextStream::TextStream()
-    : stream_(fopencookie(&text_, "w", cookie_io_functions_t{nullptr, append_to_text, nullptr, nullptr})) {
+    : stream_(fopencookie(&text_, "w",
+                          cookie_io_functions_t{nullptr, append_to_text, nullptr, nullptr})) {
   check(stream_ != nullptr && std::setvbuf(stream_, nullptr, _IONBF, 0) == 0);
 }
 

@@ -1,5 +1,3 @@
-#include "fuzz_targets.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include "base/memory.h"
 #include "files/file.h"
 #include "fuzz_support.h"
+#include "fuzz_targets.h"
 
 namespace zv {
 namespace {
@@ -102,8 +101,8 @@ struct Input {
 struct Reading {
   Reading(const std::uint8_t* data, std::size_t size, bool pipe)
       : input(data, size, pipe),
-        file(file_open_descriptor(input.fd, false,
-                                  size <= Input::kPipeable ? 1 + size % 5 : BlockReader::kBlockSize)),
+        file(file_open_descriptor(
+            input.fd, false, size <= Input::kPipeable ? 1 + size % 5 : BlockReader::kBlockSize)),
         reference(std::string_view(reinterpret_cast<const char*>(data), size)) {}
   Input input;
   File file;

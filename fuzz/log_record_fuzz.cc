@@ -4,9 +4,9 @@
 
 #include "base/error.h"
 #include "base/memory.h"
-#include "message/log_record.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
+#include "message/log_record.h"
 #include "recovery_reading.h"
 
 namespace zv {
@@ -35,7 +35,8 @@ std::string reference_escape(std::string_view text) {
 bool reference_decodes(std::string_view payload) {
   std::size_t at = 0;
   while ((at = payload.find('\\', at)) != std::string_view::npos) {
-    if (at + 1 == payload.size() || std::string_view("\\nr").find(payload[at + 1]) == std::string_view::npos) {
+    if (at + 1 == payload.size() ||
+        std::string_view("\\nr").find(payload[at + 1]) == std::string_view::npos) {
       return false;
     }
     at += 2;
@@ -59,7 +60,8 @@ void check_message(std::string_view message) {
   if (log_message_is_plain(message)) {
     check(record == message);
   } else {
-    check(std::string_view(record) == std::string{kLogMark, kLogMarkMessage} + reference_escape(message));
+    check(std::string_view(record) ==
+          std::string{kLogMark, kLogMarkMessage} + reference_escape(message));
   }
   check(fuzz::read_back(record) == fuzz::Submission{true, std::string(message), std::nullopt, {}});
 }

@@ -5,9 +5,9 @@
 #include "base/error.h"
 #include "base/memory.h"
 #include "base/text.h"
-#include "message/log_record.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
+#include "message/log_record.h"
 #include "message/map_data_split.h"
 #include "recovery_reading.h"
 

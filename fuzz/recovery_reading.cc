@@ -2,8 +2,8 @@
 
 #include "base/memory.h"
 #include "base/text.h"
-#include "message/log_record.h"
 #include "fuzz_support.h"
+#include "message/log_record.h"
 #include "message/map_data_split.h"
 
 namespace zv::fuzz {
@@ -28,16 +28,13 @@ Submission data_map(Text record, bool id_first) {
 
 Submission read_back(std::string_view line) {
   switch (log_record_kind(line)) {
-    case LogRecordKind::kMessage:
-      return Submission{true, std::string(line), std::nullopt, {}};
+    case LogRecordKind::kMessage: return Submission{true, std::string(line), std::nullopt, {}};
     case LogRecordKind::kMarkedMessage: {
       Text message = log_unescape(line.substr(2));
       return Submission{true, std::string(message), std::nullopt, {}};
     }
-    case LogRecordKind::kMapDataLine:
-      return data_map(Text(line), false);
-    case LogRecordKind::kMarkedMapData:
-      return data_map(log_unescape(line.substr(2)), true);
+    case LogRecordKind::kMapDataLine: return data_map(Text(line), false);
+    case LogRecordKind::kMarkedMapData: return data_map(log_unescape(line.substr(2)), true);
   }
   check(false);
   return {};

@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "cli/arguments.h"
 #include "base/error.h"
 #include "base/memory.h"
+#include "cli/arguments.h"
 #include "cli/reply.h"
-#include "files/output.h"
 #include "cli/session.h"
+#include "files/output.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "xml/xml_document.h"

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/arguments.h"
 #include "base/memory.h"
+#include "cli/arguments.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "message/transaction.h"
@@ -54,7 +54,8 @@ std::optional<std::string> reference_value(std::string_view raw, std::int32_t la
   return std::string(raw);
 }
 
-std::string reference_document(const std::vector<std::string_view>& lines, std::int32_t last_index) {
+std::string reference_document(const std::vector<std::string_view>& lines,
+                               std::int32_t last_index) {
   std::string method = "Add";
   std::string subclass = "Action";
   std::string elements;

@@ -2,9 +2,9 @@
 #include <string>
 #include <string_view>
 
-#include "cli/arguments.h"
 #include "base/error.h"
 #include "base/memory.h"
+#include "cli/arguments.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "transport/endpoint.h"

@@ -1,9 +1,8 @@
-#include "fuzz_targets.h"
-
 #include <string_view>
 
 #include "base/memory.h"
 #include "fuzz_support.h"
+#include "fuzz_targets.h"
 #include "xml/xml_document.h"
 #include "xml/xml_parser.h"
 

@@ -16,8 +16,8 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "base/version.h"
@@ -32,8 +32,8 @@ std::string file_contents(const std::string& path) {
 
 StandInAgent::StandInAgent(const std::string& dir, const std::vector<std::string>& options)
     : dir_(dir) {
-  std::vector<std::string> words = {ZV_AGENT_PATH, "--runtime-config", dir, "--record", dir + "/request",
-                                    "--exit-after-idle", "60000"};
+  std::vector<std::string> words = {ZV_AGENT_PATH,    "--runtime-config",  dir,    "--record",
+                                    dir + "/request", "--exit-after-idle", "60000"};
   words.insert(words.end(), options.begin(), options.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -106,7 +106,9 @@ void ClientFixture::configure_port(int port) const {
         "<runtime>\n  <http port=\"" + std::to_string(port) + "\"/>\n</runtime>\n");
 }
 
-std::string ClientFixture::read(const std::string& name) const { return file_contents(dir() + "/" + name); }
+std::string ClientFixture::read(const std::string& name) const {
+  return file_contents(dir() + "/" + name);
+}
 
 void ClientFixture::write(const std::string& name, const std::string& content) const {
   std::ofstream(dir() + "/" + name, std::ios::binary | std::ios::trunc) << content;
@@ -122,7 +124,8 @@ FormFields form_fields(const std::string& form) {
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] == '+') {
         out += ' ';
-      } else if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
                  std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
         out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
         i += 2;
@@ -139,8 +142,9 @@ FormFields form_fields(const std::string& form) {
     rest.remove_prefix(std::min(rest.size(), pair.size() + 1));
     std::size_t eq = pair.find('=');
     if (!pair.empty())
-      fields.emplace_back(decode(pair.substr(0, eq)),
-                          eq == std::string_view::npos ? std::string() : decode(pair.substr(eq + 1)));
+      fields.emplace_back(decode(pair.substr(0, eq)), eq == std::string_view::npos
+                                                          ? std::string()
+                                                          : decode(pair.substr(eq + 1)));
   }
   return fields;
 }
@@ -175,15 +179,17 @@ bool matches_request(const std::string& request, const std::string& expected) {
   static const std::regex kDate(
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
       "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n");
-  return std::regex_replace(request, kDate, "Date: <ctime>\n", std::regex_constants::format_first_only) ==
-         expected;
+  return std::regex_replace(request, kDate, "Date: <ctime>\n",
+                            std::regex_constants::format_first_only) == expected;
 }
 
 std::string form_request(int port, const std::string& form) {
-  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION "\n"
+  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
+         "\n"
          "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\nHost: localhost:" +
-         std::to_string(port) + "\nConnection: Keep-Alive\nContent-Length: " +
-         std::to_string(form.size()) + "\n\n" + form + "\n";
+         std::to_string(port) +
+         "\nConnection: Keep-Alive\nContent-Length: " + std::to_string(form.size()) + "\n\n" +
+         form + "\n";
 }
 
 std::string request_form(const std::string& request) {

@@ -7,12 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -22,12 +22,14 @@ namespace {
 const std::string kPost = "POST /agent HTTP/1.0\nContent-Length: 9\n\nmessage=x\n";
 
 std::string post_of(const std::string& form) {
-  return "POST /agent HTTP/1.0\nContent-Length: " + std::to_string(form.size()) + "\n\n" + form + "\n";
+  return "POST /agent HTTP/1.0\nContent-Length: " + std::to_string(form.size()) + "\n\n" + form +
+         "\n";
 }
 
 std::string reply_head(const std::string& status_line, std::size_t length) {
-  return "HTTP/1.0 " + status_line + "\r\nContent-Type: text/xml\r\nContent-Length: " +
-         std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+  return "HTTP/1.0 " + status_line +
+         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(length) +
+         "\r\nConnection: close\r\n\r\n";
 }
 
 std::string status_reply(const std::string& status_line, const std::string& data) {
@@ -55,7 +57,8 @@ class Peer {
 
   /// False when the agent reset the connection before the request went out.
   bool send(const std::string& data) {
-    return connected_ && ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
+    return connected_ &&
+           ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
   }
 
   /// Reads until `want` bytes arrived in all, the agent ends the connection,
@@ -108,10 +111,12 @@ std::string exchange(int port, const std::string& request) {
 TEST(Agent, AnswersFollowingItsScriptThenForItself) {
   TempDir dir;
   StandInAgent agent(dir.path(), {"--reply", "status=404"});
-  EXPECT_EQ(exchange(agent.port(), kPost), status_reply("404 Not Found", "<status>Message accepted.</status>"));
+  EXPECT_EQ(exchange(agent.port(), kPost),
+            status_reply("404 Not Found", "<status>Message accepted.</status>"));
   EXPECT_EQ(exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n"),
-            status_reply("200 OK", "<status>Ready.</status><messages>1</messages><mapdata>0</mapdata>"
-                                   "<responses>0</responses>"));
+            status_reply("200 OK",
+                         "<status>Ready.</status><messages>1</messages><mapdata>0</mapdata>"
+                         "<responses>0</responses>"));
   // Recorded byte for byte, the LF after the counted body included.
   EXPECT_EQ(agent.request(1), kPost);
   EXPECT_EQ(agent.request_count(), 2);
@@ -126,8 +131,8 @@ TEST(Agent, StatusCountsTheResponsesStillWaiting) {
   const std::string naming = post_of("message=%3Cclient%3Ec1%3C%2Fclient%3E");
   const std::string take = "GET /agent?client=c1 HTTP/1.0\n\n";
   const std::pair<std::string, std::string> steps[] = {
-      {naming, "1"}, {naming, "2"}, {post_of("transactionid=4&mapdata=c2"), "3"},
-      {take, "2"},   {take, "1"},   {take, "1"}, {"GET /agent?client=c2 HTTP/1.0\n\n", "0"}};
+      {naming, "1"}, {naming, "2"}, {post_of("transactionid=4&mapdata=c2"), "3"}, {take, "2"},
+      {take, "1"},   {take, "1"},   {"GET /agent?client=c2 HTTP/1.0\n\n", "0"}};
   for (const auto& [request, waiting] : steps) {
     exchange(agent.port(), request);
     std::string status = exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n");
@@ -242,7 +247,8 @@ std::string fault_sequence(const std::string& mix, int count) {
 }
 
 TEST(Agent, FaultMixFollowsItsSeed) {
-  const std::string mix = ":reset-before-read=20,reset-after-read=20,close-after-read=20,trickle=20";
+  const std::string mix =
+      ":reset-before-read=20,reset-after-read=20,close-after-read=20,trickle=20";
   std::string first = fault_sequence("7" + mix, 40);
   EXPECT_EQ(fault_sequence("7" + mix, 40), first);
   EXPECT_NE(fault_sequence("8" + mix, 40), first) << first;
@@ -265,13 +271,15 @@ TEST(Agent, TrickleFaultAnswersWholeInPieces) {
 TEST(Agent, AcceptedRecordHoldsWholeAnswersWithStatus200) {
   TempDir dir;
   std::string record = dir.path() + "/accepted";
-  StandInAgent agent(dir.path(), {"--accepted", record, "--reply", "status=500", "--reply", "status=201",
-                                  "--reply", "close", "--reply", "cut=body+1", "--reply", "length=999",
-                                  "--reply", "never-read", "--reply", "trickle=16 pause=0", "--reply",
-                                  "agent", "--reply", "status=200 extra=Z hold"});
-  for (std::string form : {"message=refused", "message=created", "message=closed", "message=cut",
-                           "message=lied", "message=unread", "message=a+b%26c", "message=whole",
-                           "message=held"}) {
+  StandInAgent agent(dir.path(),
+                     {"--accepted", record,       "--reply", "status=500",
+                      "--reply",    "status=201", "--reply", "close",
+                      "--reply",    "cut=body+1", "--reply", "length=999",
+                      "--reply",    "never-read", "--reply", "trickle=16 pause=0",
+                      "--reply",    "agent",      "--reply", "status=200 extra=Z hold"});
+  for (std::string form :
+       {"message=refused", "message=created", "message=closed", "message=cut", "message=lied",
+        "message=unread", "message=a+b%26c", "message=whole", "message=held"}) {
     Peer peer(agent.port());
     peer.send(post_of(form));
     peer.read(std::string::npos, form == "message=unread" || form == "message=held" ? 100 : 10000);
@@ -294,17 +302,23 @@ TEST(Agent, CommandLine) {
   } cases[] = {
       {{"--bogus"}, "unknown option --bogus"},
       {{"--faults", "x"}, "--faults needs SEED:NAME=PERCENT,... with a decimal seed"},
-      {{"--faults", "1:slow=5"}, "--faults: unknown fault \"slow\" (reset-before-read, reset-after-read, "
-                                 "close-after-read, trickle)"},
-      {{"--faults", "1:trickle=60,close-after-read=41"}, "--faults: the percentages add up to more than 100"},
-      {{"--reply", "reset hold"}, "--reply: directives that exclude each other: one body, or one of stall, "
-                                  "reset, refuse, close, never-answer, never-read (reset goes with cut only)"},
-      {{"--reply", "never-read status=500"}, "--reply: directives that exclude each other: one body, or one of "
-                                             "stall, reset, refuse, close, never-answer, never-read (reset goes "
-                                             "with cut only)"},
-      {{"--reply", "length=5 endless-body"}, "--reply: length announces a Content-Length; no-length, "
-                                             "endless-header and endless-body send none"},
-      {{"--reply", "cut=body*2"}, "--reply: cut needs one of the offsets such as 16, body, body+4 or body-1"},
+      {{"--faults", "1:slow=5"},
+       "--faults: unknown fault \"slow\" (reset-before-read, reset-after-read, "
+       "close-after-read, trickle)"},
+      {{"--faults", "1:trickle=60,close-after-read=41"},
+       "--faults: the percentages add up to more than 100"},
+      {{"--reply", "reset hold"},
+       "--reply: directives that exclude each other: one body, or one of stall, "
+       "reset, refuse, close, never-answer, never-read (reset goes with cut only)"},
+      {{"--reply", "never-read status=500"},
+       "--reply: directives that exclude each other: one body, or one of "
+       "stall, reset, refuse, close, never-answer, never-read (reset goes "
+       "with cut only)"},
+      {{"--reply", "length=5 endless-body"},
+       "--reply: length announces a Content-Length; no-length, "
+       "endless-header and endless-body send none"},
+      {{"--reply", "cut=body*2"},
+       "--reply: cut needs one of the offsets such as 16, body, body+4 or body-1"},
   };
   for (const Case& c : cases) {
     RunResult bad = run_program(ZV_AGENT_PATH, c.args);

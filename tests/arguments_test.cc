@@ -1,10 +1,10 @@
 #include "cli/arguments.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace zv {
 namespace {
@@ -38,11 +38,14 @@ std::string outcome(const std::vector<const char*>& words) {
       {captured(show_help), "help"},
       {captured(show_version), "version"},
       {"ERROR  Invalid/Unsupported command line argument.\n", "invalid"},
-      {"ERROR  Only one of the following can be used:\n  --get-response, --get-status, --submit-file, "
-       "--map-data, --map-data-file,\n  --recover-file, or an ZVXML/Classic message.\n", "only one"},
+      {"ERROR  Only one of the following can be used:\n  --get-response, --get-status, "
+       "--submit-file, "
+       "--map-data, --map-data-file,\n  --recover-file, or an ZVXML/Classic message.\n",
+       "only one"},
       {"ERROR  Recovery file could not be opened.\n", "recover"}};
   for (const std::string& shown : {out, err}) {
-    auto it = std::find_if(std::begin(known), std::end(known), [&](auto& k) { return k.first == shown; });
+    auto it =
+        std::find_if(std::begin(known), std::end(known), [&](auto& k) { return k.first == shown; });
     if (!shown.empty()) add(it != std::end(known) ? it->second : "unexpected " + shown);
   }
   if (get_exit_code() != 0) add("exit " + std::to_string(get_exit_code()));
@@ -50,9 +53,9 @@ std::string outcome(const std::vector<const char*>& words) {
   const Arguments& a = *record;
   EXPECT_EQ(a.program_path, kProgram);
   const std::pair<const char*, const char*> texts[] = {
-      {"message", a.message},        {"submit", a.submit_path},  {"map-file", a.map_data_path},
-      {"recover", a.recover_path},   {"post", a.post_path},      {"mapping", a.mapping_path},
-      {"client", a.response_client}, {"uri", a.custom_uri},      {"id", a.map_data_transaction_id}};
+      {"message", a.message},        {"submit", a.submit_path}, {"map-file", a.map_data_path},
+      {"recover", a.recover_path},   {"post", a.post_path},     {"mapping", a.mapping_path},
+      {"client", a.response_client}, {"uri", a.custom_uri},     {"id", a.map_data_transaction_id}};
   for (const auto& [name, text] : texts) {
     if (text != nullptr) add(std::string(name) + "=" + text);
   }
@@ -61,7 +64,9 @@ std::string outcome(const std::vector<const char*>& words) {
   if (a.map_data_index != -1) add("data@" + std::to_string(a.map_data_index));
   if (a.mapping_last_index != 0) add("last@" + std::to_string(a.mapping_last_index));
   // The word vectors are the whole command line as received, program path included.
-  auto whole = [&](const Words& w) { return w.data() == argv.data() && w.size() == std::size_t(argc); };
+  auto whole = [&](const Words& w) {
+    return w.data() == argv.data() && w.size() == std::size_t(argc);
+  };
   if (a.map_data_words) add(whole(*a.map_data_words) ? "data-words" : "data-words?");
   if (a.mapping_words) add(whole(*a.mapping_words) ? "mapping-words" : "mapping-words?");
   return result;
@@ -74,7 +79,8 @@ TEST(Arguments, CommandLines) {
       {{"first", "second", "third"}, "message=third"},
       {{"--post-file", "out.xml", "<msg/>"}, "message=<msg/> post=out.xml"},
       {{"--post-file"}, "message=--post-file"},
-      {{"--http-get", "http://127.0.0.1:1/a"}, "message=http://127.0.0.1:1/a uri=http://127.0.0.1:1/a"},
+      {{"--http-get", "http://127.0.0.1:1/a"},
+       "message=http://127.0.0.1:1/a uri=http://127.0.0.1:1/a"},
       {{"-x", "msg"}, "message=msg"},
       {{"msg", "-x"}, "message=-x"},
       {{"--get-response-max", "3"}, "message=3 max=3"},
@@ -98,15 +104,18 @@ TEST(Arguments, CommandLines) {
       {{"--get-response", "c1", "extra"}, "client=c1"},
       // --map-data and --submit-mapping-file end the scan: what follows is data.
       {{"--map-data", "client7", "d1", "--help", "--bogus"}, "id=1 data@2 data-words"},
-      {{"--map-data-transaction-id", "42", "--map-data", "client7", "d1"}, "id=42 data@4 data-words"},
+      {{"--map-data-transaction-id", "42", "--map-data", "client7", "d1"},
+       "id=42 data@4 data-words"},
       {{"--map-data", "client7", "--map-data-transaction-id", "42"}, "id=1 data@2 data-words"},
       {{"--map-data"}, "id=1 data@2 data-words"},
       {{"--get-status", "--map-data", "client7"}, "only one exit 20"},
-      {{"--submit-mapping-file", "map.txt", "a", "--help", "--bogus"}, "mapping=map.txt last@5 mapping-words"},
+      {{"--submit-mapping-file", "map.txt", "a", "--help", "--bogus"},
+       "mapping=map.txt last@5 mapping-words"},
       // Of --http-get and --http-post the later wins.
       {{"--http-get", "http://127.0.0.1:1/a", "--http-post", "http://127.0.0.1:2/b", "msg"},
        "message=msg uri=http://127.0.0.1:2/b"},
-      {{"--http-post", "http://127.0.0.1:2/b", "--http-get", "http://127.0.0.1:1/a", "--get-status"},
+      {{"--http-post", "http://127.0.0.1:2/b", "--http-get", "http://127.0.0.1:1/a",
+        "--get-status"},
        "uri=http://127.0.0.1:1/a status"},
       // A response maximum that is no positive number shows the help.
       {{"--get-response", "c1", "--get-response-max", "3"}, "client=c1 max=3"},

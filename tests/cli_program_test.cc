@@ -1,11 +1,11 @@
 // The built program, run as a user runs it: help, version, rejected command
 // lines and their exit statuses.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/version.h"
@@ -106,7 +106,8 @@ TEST(CliProgram, HelpVersionAndRejectedLines) {
   // The version line, then the maker's two notice lines.
   RunResult version = client.run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(version.out.starts_with("ZVClient " ZV_PROGRAM_VERSION " (native)\n") && version.out.find("\n\n") == std::string::npos &&
+  EXPECT_TRUE(version.out.starts_with("ZVClient " ZV_PROGRAM_VERSION " (native)\n") &&
+              version.out.find("\n\n") == std::string::npos &&
               std::count(version.out.begin(), version.out.end(), '\n') == 3)
       << version.out;
   EXPECT_TRUE(std::filesystem::is_empty(client.dir()));

@@ -1,10 +1,10 @@
 #include "xml/config.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/error.h"
@@ -14,9 +14,13 @@ namespace {
 
 TEST(Config, PathIsBesideTheProgram) {
   const std::pair<const char*, const char*> rows[] = {
-      {"/usr/local/bin/ZVClient", "/usr/local/bin/etc/.runtime.xml"}, {"ZVClient", "etc/.runtime.xml"},
-      {"./ZVClient", "./etc/.runtime.xml"}, {"/ZVClient", "/etc/.runtime.xml"}, {"bin/", "bin/etc/.runtime.xml"},
-      {"", "etc/.runtime.xml"}, {nullptr, "etc/.runtime.xml"}};
+      {"/usr/local/bin/ZVClient", "/usr/local/bin/etc/.runtime.xml"},
+      {"ZVClient", "etc/.runtime.xml"},
+      {"./ZVClient", "./etc/.runtime.xml"},
+      {"/ZVClient", "/etc/.runtime.xml"},
+      {"bin/", "bin/etc/.runtime.xml"},
+      {"", "etc/.runtime.xml"},
+      {nullptr, "etc/.runtime.xml"}};
   for (const auto& [program, path] : rows) {
     EXPECT_EQ(get_config_path(program), path) << (program ? program : "(none)");
   }
@@ -40,8 +44,10 @@ TEST(Config, PortCases) {
       {"<r>\n<http p=\"99\"/>\n</r>\n", 99},
       {"<r>\n<h port=\"7\"/>\n<http port=\"2010\"/>\n</r>\n", 7},
       {"<?xml version=\"1.0\"?>\n<runtime>\n<http port=\"2010\"/>\n</runtime>\n", 2010},
-      {"<!-- settings -->\n<runtime>\n<!-- agent port -->\n<http port=\"2010\"/>\n</runtime>\n", 2010},
-      {"<runtime>\n<!-- the agent\n     listens here\n-->\n<http port=\"2010\"/>\n</runtime>\n", 2010},
+      {"<!-- settings -->\n<runtime>\n<!-- agent port -->\n<http port=\"2010\"/>\n</runtime>\n",
+       2010},
+      {"<runtime>\n<!-- the agent\n     listens here\n-->\n<http port=\"2010\"/>\n</runtime>\n",
+       2010},
       {"<runtime>\n<a b>\n<http port=\"2010\"/>\n</runtime>\n", -1},  // malformed before it
   };
   test::ClientFixture client;

@@ -1,10 +1,10 @@
 // When a submission counts as delivered: only once the agent's status line
 // has arrived.  Whatever the agent does short of that, the run reports it
 // and the submission is kept in the recovery log.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -101,8 +101,8 @@ TEST(Delivery, RequestTheAgentDoesNotReadIsKept) {
 TEST(Delivery, SlowRepliesAreNotCutWhileTheyProgress) {
   const std::string body = "<transaction><data><v>payload</v></data></transaction>";
   ClientFixture fixture;
-  StandInAgent agent(fixture.dir(), {"--reply", "body=\"" + body +
-                                                    "\" split=10,20,30,40,50,60,70,80 pause=100"});
+  StandInAgent agent(fixture.dir(),
+                     {"--reply", "body=\"" + body + "\" split=10,20,30,40,50,60,70,80 pause=100"});
   RunResult r = fixture.run({"--get-response", "c"}, {{"ZVCLIENT_IO_TIMEOUT", "0.5"}});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, body);

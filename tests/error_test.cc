@@ -1,10 +1,10 @@
 #include "base/error.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/text.h"
 
@@ -51,8 +51,8 @@ std::vector<std::pair<std::string, std::string>> read_back(std::string_view doc)
 }
 
 TEST(Error, HostileTextsCannotChangeTheDocument) {
-  const char* hostile[] = {"plain", "</errordetail></data><data><x>", "a & b <c> ]]> d",
-                           "]]>]]]]>", "]", ""};
+  const char* hostile[] = {
+      "plain", "</errordetail></data><data><x>", "a & b <c> ]]> d", "]]>]]]]>", "]", ""};
   for (const char* text : hostile) {
     const char* words[] = {"id", text, "]]><fake/>"};
     const Words shown(words);
@@ -63,8 +63,14 @@ TEST(Error, HostileTextsCannotChangeTheDocument) {
     ASSERT_EQ(std::fread(doc.data(), 1, doc.size(), out), doc.size());
     std::fclose(out);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"transaction", ""}, {"header", ""}, {"method", "Agent"}, {"subclass", "ERROR"},
-        {"data", ""}, {"errorcode", "CODE"}, {"errortext", "text"}, {"errordetail", text},
+        {"transaction", ""},
+        {"header", ""},
+        {"method", "Agent"},
+        {"subclass", "ERROR"},
+        {"data", ""},
+        {"errorcode", "CODE"},
+        {"errortext", "text"},
+        {"errordetail", text},
         {"incoming_message", std::string("id ") + text + " ]]><fake/>"}};
     EXPECT_EQ(read_back(doc), expected) << doc;
   }
@@ -73,11 +79,22 @@ TEST(Error, HostileTextsCannotChangeTheDocument) {
 // Numbers from the command line and from data-map lines: leading blanks and
 // a sign are taken, trailing text is ignored, a leading zero makes no number.
 TEST(Text, ParseInt) {
-  const std::pair<const char*, int> cases[] = {
-      {"0", 0},   {"00", -1}, {"-0", -1}, {"", -1},  {"abc", -1}, {"x12", -1}, {"12abc", 12},
-      {" 7", 7}, {"-7", -7}, {"+5", 5},  {"-1", -1}, {nullptr, -1},
-      {"99999999999", 2147483647}, {"-99999999999", -2147483648}};
-  for (const auto& [text, expected] : cases) EXPECT_EQ(parse_int(text), expected) << (text ? text : "(null)");
+  const std::pair<const char*, int> cases[] = {{"0", 0},
+                                               {"00", -1},
+                                               {"-0", -1},
+                                               {"", -1},
+                                               {"abc", -1},
+                                               {"x12", -1},
+                                               {"12abc", 12},
+                                               {" 7", 7},
+                                               {"-7", -7},
+                                               {"+5", 5},
+                                               {"-1", -1},
+                                               {nullptr, -1},
+                                               {"99999999999", 2147483647},
+                                               {"-99999999999", -2147483648}};
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(parse_int(text), expected) << (text ? text : "(null)");
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // The built client against the stand-in agent: bytes on the wire, standard
 // output, standard error, exit status and the recovery log.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/version.h"
@@ -14,12 +14,14 @@
 namespace zv::test {
 namespace {
 
-const std::string kStatusPrefix = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
-                                  "<method>Agent</method><subclass>Status</subclass>";
+const std::string kStatusPrefix =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
+    "<method>Agent</method><subclass>Status</subclass>";
 
 std::string get_request(const std::string& target) {
   return "GET " + target +
-         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION "\nContent-Type: text/plain\n"
+         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
+         "\nContent-Type: text/plain\n"
          "Date: <ctime>\n\n";
 }
 
@@ -44,8 +46,7 @@ TEST_F(Exchange, StatusQueryWritesTheReply) {
   RunResult r = client.run({"--get-status"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
-  EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent/status?")))
-      << agent.request(1);
+  EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent/status?"))) << agent.request(1);
 }
 
 TEST_F(Exchange, ResponsesUpToTheMaximum) {
@@ -60,13 +61,13 @@ TEST_F(Exchange, ResponsesUpToTheMaximum) {
     ClientFixture fixture;
     std::vector<std::string> options;
     for (int i = 0; i < c.waiting; ++i) {
-      options.insert(options.end(), {"--queue-response", "ops team",
-                                     "<transaction><data><n>" + std::to_string(i) +
-                                         "</n></data></transaction>"});
+      options.insert(options.end(),
+                     {"--queue-response", "ops team",
+                      "<transaction><data><n>" + std::to_string(i) + "</n></data></transaction>"});
     }
     StandInAgent agent(fixture.dir(), options);
-    RunResult r = fixture.run(
-        {"--get-response", "ops team", "--get-response-max", std::to_string(c.max)});
+    RunResult r =
+        fixture.run({"--get-response", "ops team", "--get-response-max", std::to_string(c.max)});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(agent.request_count(), c.requests);
     std::string expected;
@@ -151,8 +152,7 @@ TEST_F(Exchange, SubmitFileSendsEachLineInOrder) {
   RunResult r = client.run({"--submit-file", "messages.txt"});
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(agent.request_count(), 3);
-  EXPECT_TRUE(matches_request(agent.request(2),
-                              form_request(agent.port(), "message=second++")));
+  EXPECT_TRUE(matches_request(agent.request(2), form_request(agent.port(), "message=second++")));
   EXPECT_TRUE(matches_request(agent.request(3), form_request(agent.port(), "message=third")));
   RunResult missing = client.run({"--submit-file", "absent.txt"});
   EXPECT_EQ(missing.status, 40);
@@ -166,8 +166,8 @@ TEST_F(Exchange, CustomUriAndInvalidPort) {
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(matches_request(agent.request(1), get_request("/custom/status?")));
 
-  RunResult invalid = client.run({"--http-get", "http://localhost:70000", "--post-file",
-                                  "never.txt", "--get-status"});
+  RunResult invalid = client.run(
+      {"--http-get", "http://localhost:70000", "--post-file", "never.txt", "--get-status"});
   EXPECT_EQ(invalid.status, 0);
   EXPECT_EQ(invalid.err, error_document("INVALID_PORT", "Invalid Port Number.",
                                         "The port number must be an Integer between 1 and "
@@ -189,7 +189,9 @@ TEST_F(Exchange, ConcurrentClientsNeverInterleaveLogLines) {
   }
   std::vector<std::thread> threads;
   for (int c = 0; c < kClients; ++c) {
-    threads.emplace_back([&, c] { client.run({"--submit-file", "in" + std::to_string(c) + ".txt"}); });
+    threads.emplace_back([&, c] {
+      client.run({"--submit-file", "in" + std::to_string(c) + ".txt"});
+    });
   }
   for (std::thread& t : threads) t.join();
   std::string log = client.read("logs/ZVClient.log");

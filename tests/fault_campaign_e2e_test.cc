@@ -2,10 +2,10 @@
 // resets before and after reading, closes without a reply, answers that
 // trickle in.  A submit-file run and then the ordinary recovery runs must
 // bring every message to the agent; a duplicate is allowed, a loss is not.
-#include <gtest/gtest.h>
-
 #include <set>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -21,14 +21,16 @@ TEST(FaultCampaign, EveryMessageArrives) {
   std::set<std::string> sent;
   for (int i = 0; i < kMessages; ++i) {
     // ZVXML and Classic messages alike; they take different log forms.
-    std::string message = i % 2 ? "<m>" + std::to_string(i) + "</m>" : "classic " + std::to_string(i);
+    std::string message =
+        i % 2 ? "<m>" + std::to_string(i) + "</m>" : "classic " + std::to_string(i);
     sent.insert(message);
     lines += message + "\n";
   }
   client.write("messages.txt", lines);
   const std::string accepted = client.dir() + "/accepted";
-  StandInAgent agent(client.dir(), {"--faults", "20261206:reset-before-read=3,reset-after-read=7,"
-                                                "close-after-read=7,trickle=7",
+  StandInAgent agent(client.dir(), {"--faults",
+                                    "20261206:reset-before-read=3,reset-after-read=7,"
+                                    "close-after-read=7,trickle=7",
                                     "--accepted", accepted});
   RunResult first = client.run({"--submit-file", "messages.txt"});
   EXPECT_EQ(first.status, 10) << "a quarter of the connections fail";

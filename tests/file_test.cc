@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/error.h"
 
@@ -30,8 +30,10 @@ std::vector<std::string> reads(const std::string& bytes) {
   std::vector<std::string> out;
   for (int guard = 0; guard < 20; ++guard) {
     int result = file_read_line(file);
-    out.push_back((result == EOF ? "EOF"s : result == '\n' ? "LF"s : std::string(1, char(result))) + ":" +
-                  (file.has_line ? std::string(file.line()) : "-"));
+    out.push_back((result == EOF    ? "EOF"s
+                   : result == '\n' ? "LF"s
+                                    : std::string(1, char(result))) +
+                  ":" + (file.has_line ? std::string(file.line()) : "-"));
     if (result == EOF && !file.has_line) break;
   }
   return out;
@@ -52,7 +54,8 @@ TEST(FileReadLine, LinesAndResults) {
       {"\0x\n"s, {"LF:", "EOF:-"}},
       {"\xff\xfe\n\xff", {"LF:\xff\xfe", "EOF:\xff", "EOF:-"}},
   };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(reads(input), expected) << testing::PrintToString(input);
+  for (const auto& [input, expected] : cases)
+    EXPECT_EQ(reads(input), expected) << testing::PrintToString(input);
 }
 
 // After each line, the offset of the first byte not consumed: a line end

@@ -32,10 +32,14 @@ TEST(Form, Encode) {
 // an empty value still gives its name and '='.
 TEST(Form, PiecesGiveTheWholeFormInAnyRoom) {
   const std::string escaped(40, '<');
-  const ParamList list{{"transactionid", "7"}, {"mapdata", "a b"}, {"empty", ""},
-                       {"message", escaped}, {"mapdata", "\xC3\xA9-x"}};
-  const std::string expected = "transactionid=7&mapdata=a+b&empty=&message=" +
-                               test::url_encode(escaped) + "&mapdata=%C3%A9-x";
+  const ParamList list{{"transactionid", "7"},
+                       {"mapdata", "a b"},
+                       {"empty", ""},
+                       {"message", escaped},
+                       {"mapdata", "\xC3\xA9-x"}};
+  const std::string expected =
+      "transactionid=7&mapdata=a+b&empty=&message=" + test::url_encode(escaped) +
+      "&mapdata=%C3%A9-x";
   ASSERT_EQ(http_form_length(list), expected.size());
   Text whole;
   http_append_form(list, http_form_length(list), whole);

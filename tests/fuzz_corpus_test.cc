@@ -1,12 +1,12 @@
 // The fuzz entries on their checked-in seeds, in every build of the test
 // suite: a seed that a change makes fail shows here without a fuzzer.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "fuzz_targets.h"
 
@@ -19,10 +19,10 @@ struct Target {
 };
 
 constexpr Target kTargets[] = {
-    {"xml_parser", xml_parser_fuzz_one}, {"line_reader", line_reader_fuzz_one},
-    {"map_data", map_data_fuzz_one},     {"reply", reply_fuzz_one},
+    {"xml_parser", xml_parser_fuzz_one},   {"line_reader", line_reader_fuzz_one},
+    {"map_data", map_data_fuzz_one},       {"reply", reply_fuzz_one},
     {"transaction", transaction_fuzz_one}, {"encode", encode_fuzz_one},
-    {"log_record", log_record_fuzz_one}, {"uri", uri_fuzz_one},
+    {"log_record", log_record_fuzz_one},   {"uri", uri_fuzz_one},
 };
 
 const std::filesystem::path kCorpus = ZV_FUZZ_CORPUS_DIR;

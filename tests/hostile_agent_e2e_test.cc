@@ -1,8 +1,8 @@
 // Replies meant to exhaust the client: whatever the agent sends, the run
 // ends, its memory stays bounded, and nothing partial is written.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 

@@ -1,8 +1,6 @@
 // The files installed beside the program: the manual page and the bash
 // completion must know every option the program has, and the runtime
 // configuration template must give the agent's port.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,6 +9,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "xml/config.h"
@@ -72,11 +72,18 @@ TEST(InstalledFiles, ManPageHasAnEntryForEveryOption) {
 
 TEST(InstalledFiles, ManPageSectionsHaveTheirEntries) {
   const std::pair<const char*, const char*> rows[] = {
-      {"EXIT STATUS", "0"},  {"EXIT STATUS", "10"}, {"EXIT STATUS", "20"},
-      {"EXIT STATUS", "30"}, {"EXIT STATUS", "40"}, {"EXIT STATUS", "50"},
-      {"ENVIRONMENT", "ZVCLIENT_CONNECT_TIMEOUT"},  {"ENVIRONMENT", "ZVCLIENT_IO_TIMEOUT"},
-      {"FILES", "etc/.runtime.xml"},                {"FILES", "logs/ZVClient.log"},
-      {"RECOVERY LOG FORMAT", "Plain"},            {"RECOVERY LOG FORMAT", "Marked"},
+      {"EXIT STATUS", "0"},
+      {"EXIT STATUS", "10"},
+      {"EXIT STATUS", "20"},
+      {"EXIT STATUS", "30"},
+      {"EXIT STATUS", "40"},
+      {"EXIT STATUS", "50"},
+      {"ENVIRONMENT", "ZVCLIENT_CONNECT_TIMEOUT"},
+      {"ENVIRONMENT", "ZVCLIENT_IO_TIMEOUT"},
+      {"FILES", "etc/.runtime.xml"},
+      {"FILES", "logs/ZVClient.log"},
+      {"RECOVERY LOG FORMAT", "Plain"},
+      {"RECOVERY LOG FORMAT", "Marked"},
   };
   const auto headings = man_headings();
   for (const auto& [section, heading] : rows) {

@@ -1,9 +1,9 @@
-#include "fuzz_targets.h"
+#include <random>
+#include <string>
 
 #include <gtest/gtest.h>
 
-#include <random>
-#include <string>
+#include "fuzz_targets.h"
 
 namespace zv {
 namespace {

@@ -5,8 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -14,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/error.h"
@@ -44,8 +44,16 @@ const std::vector<std::pair<const char*, std::function<bool(const std::string&)>
        put(path, "old\n");
        return chown(path.c_str(), 65534, 65534) == 0;
      }},
-    {"world-writable", [](const std::string& path) { put(path, "old\n", 0666); return true; }},
-    {"group-writable", [](const std::string& path) { put(path, "old\n", 0620); return true; }},
+    {"world-writable",
+     [](const std::string& path) {
+       put(path, "old\n", 0666);
+       return true;
+     }},
+    {"group-writable",
+     [](const std::string& path) {
+       put(path, "old\n", 0620);
+       return true;
+     }},
     {"second link",
      [](const std::string& path) {
        put(path, "old\n");
@@ -67,7 +75,8 @@ TEST(LogFile, UnusablePlacesArePassedOver) {
     test::TempDir bad, good;
     std::string bad_path = bad.path() + "/ZVClient.log", good_path = good.path() + "/ZVClient.log";
     if (!spoil(bad_path)) continue;  // a foreign owner needs root
-    const LogPlace places[] = {{nullptr, bad_path.c_str()}, {good.path().c_str(), good_path.c_str()}};
+    const LogPlace places[] = {{nullptr, bad_path.c_str()},
+                               {good.path().c_str(), good_path.c_str()}};
     EXPECT_TRUE(log_write("rec", places)) << name;
     EXPECT_EQ(test::file_contents(good_path), "rec\n") << name;
     expect_untouched(bad.path(), name);
@@ -93,8 +102,10 @@ TEST(LogFile, NoUsablePlaceIsReported) {
 }
 
 TEST(LogFile, RecordNeverGluedToAnUnterminatedLine) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "rec\n"}, {"a\n", "a\nrec\n"}, {"cut short", "cut short\nrec\n"}, {"a\nhalf", "a\nhalf\nrec\n"}};
+  const std::pair<std::string, std::string> cases[] = {{"", "rec\n"},
+                                                       {"a\n", "a\nrec\n"},
+                                                       {"cut short", "cut short\nrec\n"},
+                                                       {"a\nhalf", "a\nhalf\nrec\n"}};
   for (const auto& [before, after] : cases) {
     test::TempDir dir;
     std::string path = dir.path() + "/ZVClient.log";
@@ -167,7 +178,8 @@ TEST(LogFile, FailedRecordLeavesNoPartialLine) {
     EXPECT_EQ(test::file_contents(first), c.first) << c.name;
     EXPECT_EQ(test::file_contents(second), c.second) << c.name;
     EXPECT_EQ(calls.syncs, c.syncs) << c.name;
-    EXPECT_EQ(calls.written_at_sync, calls.written) << c.name << ": synced before the record was written";
+    EXPECT_EQ(calls.written_at_sync, calls.written)
+        << c.name << ": synced before the record was written";
   }
 }
 

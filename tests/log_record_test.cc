@@ -1,13 +1,13 @@
 #include "message/log_record.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "agent_fixture.h"
-#include "message/recovery_log.h"
 #include "message/map_data_split.h"
+#include "message/recovery_log.h"
 
 namespace zv {
 namespace {
@@ -29,7 +29,9 @@ TEST(LogRecord, MessagesComeBackByteForByte) {
       {"ends with backslash\\", false},
       {"literal \\n is not a line break", false},
       {"caf\xc3\xa9 \xff\x01\x1e", false},
-      {"\x1e" "M looks marked", false},
+      {"\x1e"
+       "M looks marked",
+       false},
   };
   for (const Case& c : cases) {
     Text line = log_message_record(c.message);
@@ -96,11 +98,21 @@ TEST(LogRecord, LinesAreReadByTheirKind) {
       {"\x1eMa\\\\b\\nc\\r", LogRecordKind::kMarkedMessage},
       {"\x1eMbad \\q escape", LogRecordKind::kMapDataLine},
       {"\x1eMends in \\", LogRecordKind::kMapDataLine},
-      {"\x1e" "D\"T-9\" \"x\"", LogRecordKind::kMarkedMapData},
-      {"\x1e" "D", LogRecordKind::kMapDataLine},
-      {"\x1e" "D  \"T-9\"", LogRecordKind::kMapDataLine},
-      {"\x1e" "DT-9 \"x\"", LogRecordKind::kMapDataLine},
-      {"\x1e" "D\"T-9\" \\t", LogRecordKind::kMapDataLine},
+      {"\x1e"
+       "D\"T-9\" \"x\"",
+       LogRecordKind::kMarkedMapData},
+      {"\x1e"
+       "D",
+       LogRecordKind::kMapDataLine},
+      {"\x1e"
+       "D  \"T-9\"",
+       LogRecordKind::kMapDataLine},
+      {"\x1e"
+       "DT-9 \"x\"",
+       LogRecordKind::kMapDataLine},
+      {"\x1e"
+       "D\"T-9\" \\t",
+       LogRecordKind::kMapDataLine},
   };
   for (const auto& [line, kind] : cases) EXPECT_EQ(log_record_kind(line), kind) << line;
 }
@@ -113,7 +125,10 @@ TEST(LogRecord, UndecodableMarkedLineIsReportedNotDropped) {
   test::RunResult r = client.run({"--recover-file", "old.log"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("<errorcode>INVALID_MAP_DATA</errorcode>"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("<![CDATA[\x1e" "Mbad q escape]]>"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("<![CDATA[\x1e"
+                       "Mbad q escape]]>"),
+            std::string::npos)
+      << r.err;
   ASSERT_EQ(agent.request_count(), 1);
   EXPECT_NE(agent.request(1).find("message=%3Ca%3Eafter%3C%2Fa%3E"), std::string::npos);
 }

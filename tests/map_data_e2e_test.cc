@@ -1,10 +1,10 @@
 // Data-map submissions of the built client against the stand-in agent: the
 // form text on the wire, the rejected lines, a missing file and the
 // recovery log of an undeliverable submission.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -13,11 +13,14 @@ namespace {
 
 TEST(MapDataE2e, CommandLineWordsBecomeTheForm) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--map-data", "cust7", "disk", "full"}, "transactionid=1&mapdata=cust7&mapdata=disk&mapdata=full"},
-      {{"--map-data-transaction-id", "42", "--map-data", "cust7", "x"}, "transactionid=42&mapdata=cust7&mapdata=x"},
+      {{"--map-data", "cust7", "disk", "full"},
+       "transactionid=1&mapdata=cust7&mapdata=disk&mapdata=full"},
+      {{"--map-data-transaction-id", "42", "--map-data", "cust7", "x"},
+       "transactionid=42&mapdata=cust7&mapdata=x"},
       {{"--map-data"}, "transactionid=1"},
       {{"--map-data", "7cust", "x"}, "transactionid=7cust&mapdata=x"},
-      {{"--map-data", "cust 7", "--help", "a&b"}, "transactionid=1&mapdata=cust+7&mapdata=--help&mapdata=a%26b"},
+      {{"--map-data", "cust 7", "--help", "a&b"},
+       "transactionid=1&mapdata=cust+7&mapdata=--help&mapdata=a%26b"},
   };
   ClientFixture client;
   StandInAgent agent(client.dir(), {});
@@ -27,7 +30,8 @@ TEST(MapDataE2e, CommandLineWordsBecomeTheForm) {
     EXPECT_EQ(r.status, 0) << form;
     EXPECT_EQ(r.out + r.err, "") << form;
     ASSERT_EQ(agent.request_count(), ++sent) << form;
-    EXPECT_TRUE(matches_request(agent.request(sent), form_request(agent.port(), form))) << agent.request(sent);
+    EXPECT_TRUE(matches_request(agent.request(sent), form_request(agent.port(), form)))
+        << agent.request(sent);
   }
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }
@@ -37,7 +41,9 @@ TEST(MapDataE2e, CommandLineWordsBecomeTheForm) {
 TEST(MapDataE2e, FileLinesAreSentOneByOne) {
   ClientFixture client;
   StandInAgent agent(client.dir(), {});
-  client.write("map.txt", "12 cust7 disk full\n13 \"cust 7\" 'd e'\tx\\ y\r\n\ncust7 \"disk full\"\n  14 \"a\"b\n");
+  client.write(
+      "map.txt",
+      "12 cust7 disk full\n13 \"cust 7\" 'd e'\tx\\ y\r\n\ncust7 \"disk full\"\n  14 \"a\"b\n");
   RunResult r = client.run({"--map-data-file", "map.txt"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err,

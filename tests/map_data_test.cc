@@ -1,12 +1,11 @@
 // The data-map word splitter, and its agreement with the recovery log's
 // data-map record.
-#include "message/map_data_split.h"
-
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "message/map_data_split.h"
 #include "message/recovery_log.h"
 
 namespace zv {
@@ -58,7 +57,8 @@ TEST(MapDataSplit, SplitsWordsByTheWalkRules) {
 // same transaction id and items: blanks at the edges, runs of backslashes
 // and quotes, bytes that are no UTF-8 (the log tests cover the common items).
 TEST(MapDataSplit, RecoveryLogRecordsRoundTrip) {
-  const Strings items = {" lead", "trail ", "  ", "ends\\", "\\\\\"\\", "''", "\x80\"\\\xc0", "tab\there"};
+  const Strings items = {" lead",    "trail ", "  ",           "ends\\",
+                         "\\\\\"\\", "''",     "\x80\"\\\xc0", "tab\there"};
   std::vector<const char*> pointers;
   for (const std::string& item : items) pointers.push_back(item.c_str());
   Strings expected = {"12"};

@@ -1,8 +1,8 @@
 // The built client with --submit-mapping-file against the stand-in agent:
 // the one transaction on the wire, and the missing file.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -22,10 +22,12 @@ TEST(MappingSubmission, FileBecomesOneTransaction) {
   ASSERT_EQ(agent.request_count(), 1);
   const std::string expected = transaction_document(
       "Update", "Alert",
-      "<program>" + client.dir() + "/ZVClient</program><first>word1</first>"
-      "<second>word two</second><beyond>Argument specified is INVALID.</beyond>"
-      "<home>/home/ops</home><msg>disk &lt;90%&gt; &amp; &apos;more&apos;</msg>");
-  EXPECT_TRUE(matches_request(agent.request(1), form_request(agent.port(), "message=" + url_encode(expected))))
+      "<program>" + client.dir() +
+          "/ZVClient</program><first>word1</first>"
+          "<second>word two</second><beyond>Argument specified is INVALID.</beyond>"
+          "<home>/home/ops</home><msg>disk &lt;90%&gt; &amp; &apos;more&apos;</msg>");
+  EXPECT_TRUE(matches_request(agent.request(1),
+                              form_request(agent.port(), "message=" + url_encode(expected))))
       << agent.request(1);
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }

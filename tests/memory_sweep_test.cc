@@ -1,7 +1,5 @@
 // Every allocation of a whole run, refused in turn: the run gives up only
 // the task in hand, reports it, and winds down without leaking a block.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/error.h"
@@ -36,8 +36,10 @@ bool is_subsequence(const std::vector<std::string>& part, const std::vector<std:
 }
 
 TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
-  const std::string log = "<a>message</a>\n12 \"cust7\" \"a b\"\n\x1eMClassic\\nmessage\n"
-                          "\x1e" "D\"T-1\" \"x\"\n";
+  const std::string log =
+      "<a>message</a>\n12 \"cust7\" \"a b\"\n\x1eMClassic\\nmessage\n"
+      "\x1e"
+      "D\"T-1\" \"x\"\n";
   test::ScopedWorkDir work;
   ::mkdir("etc", 0755);
   std::ofstream("etc/.runtime.xml")

@@ -1,11 +1,11 @@
 #include "base/memory.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <functional>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/error.h"
 
@@ -61,12 +61,36 @@ TEST(Memory, ShortTextsLiveInWipedBlocks) {
   const std::vector<std::function<Text()>> makers = {
       [] { return Text("hi"); },
       [] { return Text(std::string_view("secret", 3)); },
-      [] { Text t; t.push_back('x'); return t; },
-      [] { Text t; t.append("ab"); return t; },
-      [] { Text t; t += "ab"; return t; },
-      [] { Text t; t.assign("ab"); return t; },
-      [] { Text t; t.resize(3, 'z'); return t; },
-      [] { const Text source("abc"); Text copy(source); return copy; },
+      [] {
+        Text t;
+        t.push_back('x');
+        return t;
+      },
+      [] {
+        Text t;
+        t.append("ab");
+        return t;
+      },
+      [] {
+        Text t;
+        t += "ab";
+        return t;
+      },
+      [] {
+        Text t;
+        t.assign("ab");
+        return t;
+      },
+      [] {
+        Text t;
+        t.resize(3, 'z');
+        return t;
+      },
+      [] {
+        const Text source("abc");
+        Text copy(source);
+        return copy;
+      },
   };
   for (std::size_t i = 0; i < makers.size(); ++i) {
     const std::size_t before = memory_allocated;

@@ -31,7 +31,9 @@ struct TempFile {
   ~TempFile() { ::close(fd); }
   std::string contents() const {
     std::string text(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
-    return ::pread(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? text : "(unreadable)";
+    return ::pread(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())
+               ? text
+               : "(unreadable)";
   }
 };
 
@@ -59,7 +61,8 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
   TempFile in, out, err;  // made in this order, so a closed standard stream is refilled in place
   if (in.fd < 0 || out.fd < 0 || err.fd < 0) return result;
   const std::string input = options.input.value_or("");
-  if (::pwrite(in.fd, input.data(), input.size(), 0) != static_cast<ssize_t>(input.size())) return result;
+  if (::pwrite(in.fd, input.data(), input.size(), 0) != static_cast<ssize_t>(input.size()))
+    return result;
 
   const pid_t pid = ::fork();
   if (pid < 0) return result;

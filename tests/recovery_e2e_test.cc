@@ -1,9 +1,9 @@
 // Recovery end to end: what a run could not deliver is sent again, byte for
 // byte, by a later --recover-file run.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -30,7 +30,8 @@ TEST(Recovery, EverySubmissionIsReplayedAsSent) {
     StandInAgent agent(direct.dir(), {});
     for (const auto& args : kSubmissions) direct.run(args);
     ASSERT_EQ(agent.request_count(), static_cast<int>(kSubmissions.size()));
-    for (int i = 1; i <= agent.request_count(); ++i) expected.push_back(request_form(agent.request(i)));
+    for (int i = 1; i <= agent.request_count(); ++i)
+      expected.push_back(request_form(agent.request(i)));
   }
 
   // The same submissions while the agent is down, then recovered.

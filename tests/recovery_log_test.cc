@@ -4,13 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -20,11 +20,16 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(RecoveryLog, EncodesItemsAndDataMapLines) {
-  const std::pair<std::string, std::string> items[] = {
-      {"", R"("")"}, {"a b", R"("a b")"}, {R"(c:\d)", R"("c:\\d")"}, {R"(")", R"("\"")"},
-      {R"(say "hi")", R"("say \"hi\"")"}, {R"(ends\)", R"("ends\\")"}, {"tab\t'q'", "\"tab\t'q'\""},
-      {"gr\xc3\xbc\xff", "\"gr\xc3\xbc\xff\""}};
-  for (const auto& [item, expected] : items) EXPECT_EQ(std::string(log_encode_map_data(item)), expected);
+  const std::pair<std::string, std::string> items[] = {{"", R"("")"},
+                                                       {"a b", R"("a b")"},
+                                                       {R"(c:\d)", R"("c:\\d")"},
+                                                       {R"(")", R"("\"")"},
+                                                       {R"(say "hi")", R"("say \"hi\"")"},
+                                                       {R"(ends\)", R"("ends\\")"},
+                                                       {"tab\t'q'", "\"tab\t'q'\""},
+                                                       {"gr\xc3\xbc\xff", "\"gr\xc3\xbc\xff\""}};
+  for (const auto& [item, expected] : items)
+    EXPECT_EQ(std::string(log_encode_map_data(item)), expected);
   // The items from the given index on; no transaction id is 0; without
   // items the id keeps its blank.
   const char* words[] = {"12", "a b", R"(c:\d)", nullptr};
@@ -40,7 +45,7 @@ TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {
   mode_t old_mask = umask(0);
   ASSERT_TRUE(log_write("first"));
   umask(old_mask);
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(stat("logs/ZVClient.log", &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   fs::remove_all("logs");
@@ -54,7 +59,8 @@ TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {
 // "<child> <sequence> " and filler; some records far larger than a pipe buffer.
 std::string concurrent_record(int child, int sequence) {
   std::size_t length = sequence % 50 == 7 ? 100000 : (sequence * 37 + child * 11) % 3000;
-  return std::to_string(child) + " " + std::to_string(sequence) + " " + std::string(length, 'a' + child);
+  return std::to_string(child) + " " + std::to_string(sequence) + " " +
+         std::string(length, 'a' + child);
 }
 
 TEST(RecoveryLog, ConcurrentClientsNeverInterleave) {
@@ -66,7 +72,8 @@ TEST(RecoveryLog, ConcurrentClientsNeverInterleave) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       bool ok = true;
-      for (int sequence = 0; sequence < kRecords; ++sequence) ok &= log_write(concurrent_record(child, sequence));
+      for (int sequence = 0; sequence < kRecords; ++sequence)
+        ok &= log_write(concurrent_record(child, sequence));
       _exit(ok ? 0 : 1);
     }
     children.push_back(pid);

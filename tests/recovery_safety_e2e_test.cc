@@ -1,8 +1,6 @@
 // Recovery that loses nothing: runs killed with SIGKILL, the files a crash
 // leaves behind, recoveries of one log started together, a rename that
 // fails, and a run that appends to the file it reads.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,6 +10,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 
@@ -107,14 +107,16 @@ std::string progress_of(const ClientFixture& client, const std::string& file, st
   EXPECT_EQ(::stat((client.dir() + "/" + file).c_str(), &status), 0) << file;
   char record[80];
   std::snprintf(record, sizeof record, "%020llu %020llu %020llu\n",
-                static_cast<unsigned long long>(status.st_dev), static_cast<unsigned long long>(status.st_ino),
+                static_cast<unsigned long long>(status.st_dev),
+                static_cast<unsigned long long>(status.st_ino),
                 static_cast<unsigned long long>(offset));
   return record;
 }
 
 // The states a crash can leave, each followed by one ordinary recovery.
 TEST(RecoverySafety, CrashStatesAreFinished) {
-  const std::string kP = "logs/ZVClient.log", kRecoverName = kP + ".recover", kProgress = kRecoverName + ".offset";
+  const std::string kP = "logs/ZVClient.log", kRecoverName = kP + ".recover",
+                    kProgress = kRecoverName + ".offset";
   struct Case {
     const char* name;
     std::function<void(const ClientFixture&)> setup;

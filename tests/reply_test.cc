@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "base/error.h"
 #include "files/output.h"
@@ -25,9 +25,9 @@ constexpr const char* kResponseBody =
     "<subclass>Action</subclass></header><data><a>1</a></data></transaction>";
 
 TEST(Reply, ResponseCode) {
-  const std::pair<const char*, int> cases[] = {{"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.0 200OK\r\n", 200},
-                                               {"HTTP/1.1 500\r\n", 500},    {"HTTP/1.0\r\n", 400},
-                                               {"HTTP/1.0 OK 200\r\n", -1},  {"", 400}};
+  const std::pair<const char*, int> cases[] = {
+      {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.0 200OK\r\n", 200}, {"HTTP/1.1 500\r\n", 500},
+      {"HTTP/1.0\r\n", 400},        {"HTTP/1.0 OK 200\r\n", -1}, {"", 400}};
   for (const auto& [reply, code] : cases) EXPECT_EQ(http_get_response_code(reply), code) << reply;
 }
 
@@ -76,8 +76,10 @@ TEST(Reply, FailedStatusIsReportedAndNothingWritten) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(run.output, "") << header;
     EXPECT_TRUE(run.parser.tags.empty()) << header;
-    EXPECT_NE(err.find("<errorcode>COMMUNICATIONS_FAILURE</errorcode>"), std::string::npos) << header;
-    EXPECT_NE(err.find(std::string("<errordetail>") + detail + "</errordetail>"), std::string::npos) << err;
+    EXPECT_NE(err.find("<errorcode>COMMUNICATIONS_FAILURE</errorcode>"), std::string::npos)
+        << header;
+    EXPECT_NE(err.find(std::string("<errordetail>") + detail + "</errordetail>"), std::string::npos)
+        << err;
     EXPECT_EQ(get_exit_code(), kExitReplyStatus) << header;
   }
   set_exit_code(0);

@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "agent_fixture.h"
-#include "transport/endpoint.h"
 #include "base/error.h"
+#include "transport/endpoint.h"
 
 namespace zv {
 namespace {
@@ -100,7 +100,8 @@ TEST(Socket, WriteDeliversEveryByteThroughSignalsAndShortSends) {
   });
   // Without SA_RESTART the timer's signal interrupts the blocked send, which
   // then returns a short count or EINTR.
-  struct sigaction action {}, previous{};
+  struct sigaction action {
+  }, previous{};
   action.sa_handler = [](int) { alarms = alarms + 1; };
   ::sigaction(SIGALRM, &action, &previous);
   itimerval every_ms{{0, 1000}, {0, 1000}}, off{};

@@ -2,13 +2,13 @@
 // allocations fail in turn: it sends the whole document or nothing.
 #include "message/transaction.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent_fixture.h"
 #include "base/error.h"
@@ -22,8 +22,14 @@ namespace {
 
 using test::transaction_document;
 
-const char* const kWords[] = {"/opt/zv/ZVClient", "--submit-mapping-file", "map.txt", "w1",
-                              "\"quoted w2\"",    "",                      "\"\"",    "last"};
+const char* const kWords[] = {"/opt/zv/ZVClient",
+                              "--submit-mapping-file",
+                              "map.txt",
+                              "w1",
+                              "\"quoted w2\"",
+                              "",
+                              "\"\"",
+                              "last"};
 
 Arguments mapping_arguments() {
   Arguments arguments;
@@ -35,7 +41,8 @@ Arguments mapping_arguments() {
 
 std::string build(const std::vector<std::string>& lines) {
   SubmitData record = submit_data_initialize();
-  for (const std::string& line : lines) submit_data_process_config_line(record, Words(kWords), line);
+  for (const std::string& line : lines)
+    submit_data_process_config_line(record, Words(kWords), line);
   Text message = submit_data_generate_message(record);
   return std::string(message.data(), message.size());
 }
@@ -66,32 +73,45 @@ TEST(SubmitData, MappingLinesToDocument) {
     std::string method, subclass, data;
   } cases[] = {
       {{}, "Add", "Action", ""},
-      {{"zvagent_method=Delete", "x=1", "zvagent_method=Update", "zvagent_subclass=A", "zvagent_subclass=B"},
-       "Update", "B", "<x>1</x>"},
+      {{"zvagent_method=Delete", "x=1", "zvagent_method=Update", "zvagent_subclass=A",
+        "zvagent_subclass=B"},
+       "Update",
+       "B",
+       "<x>1</x>"},
       // Split at the first '=', nothing trimmed; header names match exactly.
       {{"zvagent_method = Add"}, "Add", "Action", "<zvagent_method > Add</zvagent_method >"},
-      {{"ZVAGENT_METHOD=x", "zvagent_methods=y"}, "Add", "Action",
+      {{"ZVAGENT_METHOD=x", "zvagent_methods=y"},
+       "Add",
+       "Action",
        "<ZVAGENT_METHOD>x</ZVAGENT_METHOD><zvagent_methods>y</zvagent_methods>"},
       {{"=x", "a=b=c"}, "Add", "Action", "<>x</><a>b=c</a>"},
       {{"n=", "t=trailing  "}, "Add", "Action", "<n></n><t>trailing  </t>"},
       {{"zvagent_method=", "zvagent_subclass="}, "", "", ""},
       {{"no equals sign", "x=1", "%ZV_MAP_TEST_SET%"}, "Add", "Action", "<x>1</x>"},
       // Argument references: word 0 is the program as invoked.
-      {{"p=#0", "a=#3", "b=#4", "c=#7", "d=#3#", "e=# 3"}, "Add", "Action",
+      {{"p=#0", "a=#3", "b=#4", "c=#7", "d=#3#", "e=# 3"},
+       "Add",
+       "Action",
        "<p>/opt/zv/ZVClient</p><a>w1</a><b>quoted w2</b><c>last</c><d>w1</d><e>w1</e>"},
       {{"a=#8", "b=#-1", "c=#x", "d=#", "e=##"}, "Add", "Action", elements("abcde", kBadArgument)},
       {{"empty=#5", "quotes=#6", "zvagent_method=#5"}, "Add", "Action", ""},
       // Environment references.
-      {{"a=%ZV_MAP_TEST_UNSET%", "b=%%", "c=%", "d=%ZV_MAP_TEST_SET%", "e=%%ZV_MAP_TEST_SET"}, "Add",
-       "Action", elements("abc", kBadVariable) + "<d>set value</d><e>set value</e>"},
+      {{"a=%ZV_MAP_TEST_UNSET%", "b=%%", "c=%", "d=%ZV_MAP_TEST_SET%", "e=%%ZV_MAP_TEST_SET"},
+       "Add",
+       "Action",
+       elements("abc", kBadVariable) + "<d>set value</d><e>set value</e>"},
       {{"a=%ZV_MAP_TEST_EMPTY%", "b=%ZV_MAP_TEST_QUOTES%"}, "Add", "Action", ""},
       {{"zvagent_subclass=%ZV_MAP_TEST_UNSET%"}, "Add", kBadVariable, ""},
       {{"a=x%ZV_MAP_TEST_SET%", "b=50%"}, "Add", "Action", "<a>x%ZV_MAP_TEST_SET%</a><b>50%</b>"},
       // Quoted text; an empty value leaves the element (or header) out.
-      {{"a=\"\"", "b=\"a b\"", "c=\"\"x\"y\"\"", "zvagent_method=\"\""}, "Add", "Action",
+      {{"a=\"\"", "b=\"a b\"", "c=\"\"x\"y\"\"", "zvagent_method=\"\""},
+       "Add",
+       "Action",
        "<b>a b</b><c>x&quot;y</c>"},
       // Escaping applies to elements only.
-      {{"zvagent_method=<&>", "zvagent_subclass='\"'", "a&b=<\"'>"}, "<&>", "'\"'",
+      {{"zvagent_method=<&>", "zvagent_subclass='\"'", "a&b=<\"'>"},
+       "<&>",
+       "'\"'",
        "<a&amp;b>&lt;&quot;&apos;&gt;</a&amp;b>"},
   };
   for (const auto& c : cases) {
@@ -108,10 +128,11 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
   set_environment();
   test::ScopedWorkDir work;  // the recovery log lands below it
   const std::string name(33000, 'h');
-  std::ofstream("map.txt") << "zvagent_subclass=%ZV_MAP_TEST_SET%\nzvagent_method=\"Update\"\n" << name
-                           << "=db1\nmsg=disk <90%>\nw=#3";
-  const std::string expected = transaction_document(
-      "Update", "set value", "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
+  std::ofstream("map.txt") << "zvagent_subclass=%ZV_MAP_TEST_SET%\nzvagent_method=\"Update\"\n"
+                           << name << "=db1\nmsg=disk <90%>\nw=#3";
+  const std::string expected =
+      transaction_document("Update", "set value",
+                           "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
   const Arguments arguments = mapping_arguments();
   Output output = output_open(nullptr);
   const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), {}};

@@ -1,11 +1,11 @@
 #include "xml/xml_document.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "xml/xml_parser.h"
 
@@ -19,7 +19,8 @@ Parser parsed(std::string_view text) {
 }
 
 TEST(XmlDocument, GetTagTakesTheFirstTagWhoseNameIsAPrefix) {
-  const std::pair<const char*, const char*> rows[] = {  // the name of the tag found, or "-"
+  const std::pair<const char*, const char*> rows[] = {
+      // the name of the tag found, or "-"
       {"<http><x>", "http"}, {"<h><http><x>", "h"}, {"<https><http><x>", "http"},
       {"<HTTP><x>", "-"},    {"<><http><x>", ""},   {"", "-"}};
   for (const auto& [xml, found] : rows) {
@@ -41,9 +42,12 @@ TEST(XmlDocument, GetAttributeTakesTheFirstWhoseNameIsAPrefix) {
 
 TEST(XmlDocument, TagEqualsStopsAtTheStopTagWithData) {
   const std::pair<const char*, bool> rows[] = {
-      {"<method>Agent</method>", true},    {"<methodology>Agent</methodology>", true},
-      {"<method>agent</method>", false},   {"<method>Agent </method>", false},
-      {"<method>Agent\n</method>", false}, {"<meth>Agent</meth>", false},
+      {"<method>Agent</method>", true},
+      {"<methodology>Agent</methodology>", true},
+      {"<method>agent</method>", false},
+      {"<method>Agent </method>", false},
+      {"<method>Agent\n</method>", false},
+      {"<meth>Agent</meth>", false},
       {"<method></method><method>Agent</method>", true},
       {"<data>x</data><method>Agent</method>", false},
       {"<data></data><method>Agent</method>", true},
@@ -64,13 +68,15 @@ TEST(XmlDocument, TagEqualsStopsAtTheStopTagWithData) {
 TEST(XmlDocument, LargeDocumentsKeepEveryRecord) {
   std::string text, expected, got;
   for (int i = 0; i < 1500; ++i) {
-    const std::string n = std::to_string(i), attributes = i % 3 ? " a='" + n + "' b='x" + n + "'" : "";
+    const std::string n = std::to_string(i),
+                      attributes = i % 3 ? " a='" + n + "' b='x" + n + "'" : "";
     text += "<t" + n + attributes + ">" + n + "</t" + n + ">";
     expected += "t" + n + attributes + (i % 3 ? " bb=x" + n : "") + ">" + n + "|";
   }
   const std::size_t before = memory_allocated;
   Parser parser;
-  for (std::size_t at = 0; at < text.size(); at += 777) parse(parser, std::string_view(text).substr(at, 777));
+  for (std::size_t at = 0; at < text.size(); at += 777)
+    parse(parser, std::string_view(text).substr(at, 777));
   parse(parser, "<end>");
   for (const Tag& tag : parser.tags) {
     got += tag_name(parser, tag);
@@ -95,9 +101,10 @@ TEST(XmlDocument, ClearGivesEverythingBackAndKeepsTheState) {
   parser.state = 1;
   parser_clear(parser);
   EXPECT_EQ(memory_allocated, before);
-  EXPECT_TRUE(parser.tags.empty() && parser.attributes.empty() && parser.text.empty() && parser.position == 0);
+  EXPECT_TRUE(parser.tags.empty() && parser.attributes.empty() && parser.text.empty() &&
+              parser.position == 0);
   EXPECT_EQ(parser.state, 1);
-  parser_clear(parser);  // an empty parser clears too
+  parser_clear(parser);       // an empty parser clears too
   parse(parser, "<c>y</c>");  // the unfinished <b> is gone
   ASSERT_EQ(parser.tags.size(), 1u);
   EXPECT_EQ(tag_name(parser, parser.tags[0]), "c");

@@ -1,8 +1,8 @@
 #include "message/xml_encode.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace zv {
 namespace {

@@ -1,13 +1,13 @@
 #include "xml/xml_parser.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/error.h"
 #include "fuzz_targets.h"
@@ -54,11 +54,13 @@ TEST(XmlParser, DocumentDoesNotDependOnCuts) {
       {"reply document",
        "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
        "<subclass>ERROR</subclass></header><data><errorcode>OUT</errorcode></data></transaction>",
-       "<?xml version='1.0'|<transaction id='0'|<header|<method>Agent|<subclass>ERROR|<data|<errorcode>OUT|"},
+       "<?xml version='1.0'|<transaction "
+       "id='0'|<header|<method>Agent|<subclass>ERROR|<data|<errorcode>OUT|"},
       {"last start tag waits for a '<'", "<a>x", ""},
       {"line ends between tags", "<a>\n<method>Agent</method>\r\n<subclass>Status</subclass>",
        "<a>\n|<method>Agent|<subclass>Status|"},
-      {"empty element goes on", "<r><http port=\"2010\"/><b>x</b></r>", "<r|<http port='2010'|<b>x|"},
+      {"empty element goes on", "<r><http port=\"2010\"/><b>x</b></r>",
+       "<r|<http port='2010'|<b>x|"},
       {"escaped quote stays", "<a b='x\\'y'>t</a>", "<a b='x\\'y'>t|"},
       {"apostrophe replaces the open quote", "<a b=\"it's\">t</a>", ""},
       {"empty attribute name", "<a ='c'><z>", "<a ='c'|"},
@@ -72,7 +74,8 @@ TEST(XmlParser, DocumentDoesNotDependOnCuts) {
       {"attributes without blanks between", "<a b=\"1\"c='2'><z>", "<a b='1' c='2'|"},
       {"question mark before '>'", "<a ?>t</a>", "<a>t|"},
       {"end tag name ignored, quotes too", "<a>x</a \"><b>y</b>", "<a>x|<b>y|"},
-      {"text after an end tag stalls", "<p>Hello <b>world</b> again</p><c>x</c>", "<p>Hello |<b>world|"},
+      {"text after an end tag stalls", "<p>Hello <b>world</b> again</p><c>x</c>",
+       "<p>Hello |<b>world|"},
       {"attribute without value stalls", "<a x=\"1\" b><c>x</c>", "<a x='1'|"},
       {"unquoted value stalls", "<a b=c><d>x</d>", "<a|"},
       {"other character after attributes stalls", "<a /x><b>y</b>", "<a|"},
@@ -155,7 +158,8 @@ TEST(XmlParser, TextGrowsTowardItsAnnouncedLength) {
   EXPECT_LE(lied.text.capacity(), kParserReserveLimit + 1);
   const std::string piece(32768, 'x');
   while (told_the_truth.text.size() < announced) {
-    parse(told_the_truth, std::string_view(piece).substr(0, announced - told_the_truth.text.size()));
+    parse(told_the_truth,
+          std::string_view(piece).substr(0, announced - told_the_truth.text.size()));
   }
   EXPECT_EQ(told_the_truth.text.capacity(), announced);
 }
@@ -168,7 +172,8 @@ TEST(XmlParser, PositionWaitsForTheRestOfAStep) {
   } rows[] = {
       {{"<a>x</a> oops ", "<b>y</b><c>z</c>"}, 8, "<a>x|"},  // the stalled step began at the blank
       {{"<r>", "<!-- first line", "second line"}, 3, "<r|"},
-      {{"<r>", "<!-- first line", "second line", "-->", "<http port=\"7\"/>", "</r>"}, 52,
+      {{"<r>", "<!-- first line", "second line", "-->", "<http port=\"7\"/>", "</r>"},
+       52,
        "<r|<http port='7'|"},
       {{"<k>v</k>\n<a b=\"x'y'>t</a>"}, 8, "<k>v|"},
       {{"<k>v</k>\n<a b=\"x'y'>t</a>", "\"/><z>"}, 28, "<k>v|<a b='x'y'>t</a>'|"},
@@ -219,9 +224,10 @@ TEST(XmlParser, MemoryShortages) {
       {"tag list: resumes after the tag", 1, "<a>x</a><b>y</b>", kParseNoMemory, "", "<b>y|<e>z|"},
       {"tag chunk, not the long name or data: resumes after the tag", 2,
        "<" + long_text + ">" + long_text + "</a><b>y</b>", kParseNoMemory, "", "<b>y|<e>z|"},
-      {"attribute list: the tag stays, stalls", 3, "<a b='" + long_text + "' c='1'>t</a>", kParseDone, "<a|",
+      {"attribute list: the tag stays, stalls", 3, "<a b='" + long_text + "' c='1'>t</a>",
+       kParseDone, "<a|", "<a|"},
+      {"attribute chunk: the tag stays, stalls", 4, "<a b='1' c='2'>t</a><d>", kParseDone, "<a|",
        "<a|"},
-      {"attribute chunk: the tag stays, stalls", 4, "<a b='1' c='2'>t</a><d>", kParseDone, "<a|", "<a|"},
   };
   const std::size_t before = memory_allocated;
   testing::internal::CaptureStderr();
@@ -246,8 +252,8 @@ TEST(XmlParser, MemoryShortages) {
 TEST(XmlParser, AnyShortageLeavesAConsistentParser) {
   const std::string z(40, 'z');
   const std::string text = "<?xml version=\"1.0\"?><transaction id=\"" + z + "\"><header>" +
-                           "<method>Agent</method><" + z + " " + z + "='" + z + "'>" + z + "</" + z +
-                           "></header><data/></transaction>";
+                           "<method>Agent</method><" + z + " " + z + "='" + z + "'>" + z + "</" +
+                           z + "></header><data/></transaction>";
   const std::size_t before = memory_allocated;
   testing::internal::CaptureStderr();
   for (long n = 0; n < 40; ++n) {

@@ -182,10 +182,12 @@ build() { (cd "$tree" && cmake --build build --target zv_tests -j2); }
 # The default test preset, stopping at the first failure.  A test that
 # fails is run once more, and a pass then counts: a test that fails now and
 # then under load must not kill a mutant it does not notice.  Prints the
-# first failing test's name when there is one.
+# first failing test's name when there is one.  The layout check is left out:
+# a mutant's text need not keep the layout, and that is not what it breaks.
 run_suite() {
   local log=$1 status
-  (cd "$tree" && timeout "$limit" ctest --preset default --stop-on-failure --repeat until-pass:2) >"$log" 2>&1
+  (cd "$tree" && timeout "$limit" ctest --preset default --stop-on-failure --repeat until-pass:2 \
+    -E '^format_check$') >"$log" 2>&1
   status=$?
   if ((status == 124)); then
     echo "time limit"

@@ -22,13 +22,11 @@ ErrorRow error_row(int number) {
     case kErrorMemory:
       return {"OUT_OF_MEMORY", "An out of memory error has occurred.",
               "The application could not allocate enough memory to continue."};
-    case kErrorMapData:
-      return {"INVALID_MAP_DATA", "Invalid Transaction ID", kUnknownCause};
+    case kErrorMapData: return {"INVALID_MAP_DATA", "Invalid Transaction ID", kUnknownCause};
     case kErrorPort:
       return {"INVALID_PORT", "Invalid Port Number.",
               "The port number must be an Integer between 1 and 65535."};
-    default:
-      return {"UNKNOWN_ERROR", "An unhandled error has occured.", kUnknownCause};
+    default: return {"UNKNOWN_ERROR", "An unhandled error has occured.", kUnknownCause};
   }
 }
 
@@ -63,8 +61,9 @@ void put_cdata(std::FILE* stream, std::string_view text) {
 
 void print_error(std::FILE* stream, std::string_view code, std::string_view text,
                  std::string_view detail, const Words* words) {
-  put(stream, "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
-              "<subclass>ERROR</subclass></header><data><errorcode>");
+  put(stream,
+      "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
+      "<subclass>ERROR</subclass></header><data><errorcode>");
   put_escaped(stream, code);
   put(stream, "</errorcode><errortext>");
   put_escaped(stream, text);

@@ -65,7 +65,9 @@ struct Gate {
   void deallocate(T* block, std::size_t) noexcept { memory_close(block); }
 
   template <class U>
-  bool operator==(const Gate<U>&) const noexcept { return true; }
+  bool operator==(const Gate<U>&) const noexcept {
+    return true;
+  }
 
  private:
   [[noreturn]] static void throw_refused();

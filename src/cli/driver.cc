@@ -4,9 +4,9 @@
 
 #include <optional>
 
-#include "cli/arguments.h"
 #include "base/error.h"
 #include "base/memory.h"
+#include "cli/arguments.h"
 #include "cli/run.h"
 #include "cli/session.h"
 #include "xml/xml_document.h"

@@ -10,7 +10,8 @@ namespace zv {
 namespace {
 
 // One exchange; a failure of the transport is reported here.
-bool query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplyHandler& handler) {
+bool query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
+           ReplyHandler& handler) {
   std::string_view failure;
   if (http_query(endpoint, list, method, handler, failure)) return true;
   if (!failure.empty()) {

@@ -4,8 +4,8 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "cli/exchange.h"
 #include "cli/each_line.h"
+#include "cli/exchange.h"
 #include "message/map_data_split.h"
 #include "message/submission.h"
 #include "xml/xml_document.h"
@@ -34,7 +34,8 @@ MapDataWords take_numeric_id(MapDataWords from) {
 void send(Session& session, const Endpoint& endpoint, const MapDataWords& data) {
   if (data.transaction_id == nullptr) {
     Submission shown = map_data_submission(nullptr, data.words);
-    show_error_detail_data(kErrorMapData, "Transaction ID must be a positive Integer", &shown.items);
+    show_error_detail_data(kErrorMapData, "Transaction ID must be a positive Integer",
+                           &shown.items);
     return;
   }
   try {
@@ -70,7 +71,8 @@ void send_line(Session& session, const Endpoint& endpoint, char* line, bool id_f
 void map_data(Session& session, const Endpoint& endpoint) {
   const Arguments& arguments = session.arguments;
   if (!arguments.map_data_words) return;
-  std::size_t first = arguments.map_data_index < 0 ? 0 : static_cast<std::size_t>(arguments.map_data_index);
+  std::size_t first =
+      arguments.map_data_index < 0 ? 0 : static_cast<std::size_t>(arguments.map_data_index);
   send(session, endpoint,
        take_numeric_id({*arguments.map_data_words, first, arguments.map_data_transaction_id}));
   parser_clear(session.xml_parser);

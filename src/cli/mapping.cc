@@ -39,7 +39,8 @@ void submit_mapping_file(Session& session, const Endpoint& endpoint) {
   // A '#N' reference names a word of the command line up to its last.
   Words words;
   if (arguments.mapping_words) {
-    words = arguments.mapping_words->first(static_cast<std::size_t>(arguments.mapping_last_index) + 1);
+    words =
+        arguments.mapping_words->first(static_cast<std::size_t>(arguments.mapping_last_index) + 1);
   }
   std::optional<Text> message = build_transaction(*file, words);
   if (!message) return;

@@ -6,15 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdio>
 
 #include "base/error.h"
-#include "cli/submit.h"
 #include "base/text.h"
+#include "cli/map_data.h"
+#include "cli/submit.h"
 #include "files/file.h"
 #include "message/log_record.h"
-#include "cli/map_data.h"
 
 namespace zv {
 
@@ -66,12 +65,8 @@ std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const Re
 void recover_line(Session& session, const Endpoint& endpoint, char* line) {
   if (line == nullptr || *line == '\0') return;
   switch (log_record_kind(line)) {
-    case LogRecordKind::kMessage:
-      submit_line(session, endpoint, line);
-      break;
-    case LogRecordKind::kMapDataLine:
-      map_data_line(session, endpoint, line);
-      break;
+    case LogRecordKind::kMessage: submit_line(session, endpoint, line); break;
+    case LogRecordKind::kMapDataLine: map_data_line(session, endpoint, line); break;
     case LogRecordKind::kMarkedMessage:
       try {
         // An empty message is a submission too: it was sent, so it is sent again.
@@ -115,7 +110,8 @@ void recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
 bool resume_pending(Session& session, const Endpoint& endpoint, const RecoverNames& names) {
   FileId id;
   Descriptor fd = open_own_file(names.recover.c_str(), O_RDONLY, &id);
-  std::optional<RecoverProgress> progress = RecoverProgress::pending(names.progress.c_str(), fd ? &id : nullptr);
+  std::optional<RecoverProgress> progress =
+      RecoverProgress::pending(names.progress.c_str(), fd ? &id : nullptr);
   if (!progress) return false;
   recover_lines(session, endpoint, std::move(fd), *progress);
   return true;

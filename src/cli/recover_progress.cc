@@ -69,7 +69,6 @@ void unlink_quietly(const char* path) {
 
 }  // namespace
 
-
 Descriptor open_own_file(const char* path, int flags, FileId* id) {
   Descriptor fd;
   do {
@@ -110,7 +109,8 @@ std::optional<RecoverProgress> RecoverProgress::create(const char* path, FileId 
   put_number(record + kOffsetAt, 0);
   record[kDigits] = record[2 * kDigits + 1] = ' ';
   record[kRecordSize - 1] = '\n';
-  if (fd && write_at(fd.get(), record, kRecordSize, 0)) return RecoverProgress(path, std::move(fd), 0);
+  if (fd && write_at(fd.get(), record, kRecordSize, 0))
+    return RecoverProgress(path, std::move(fd), 0);
   if (fd) unlink_quietly(path);
   return std::nullopt;
 }

@@ -83,8 +83,7 @@ void ReplyHandler::header(std::string_view bytes, std::optional<std::uint64_t> b
   body_start_ = parser.text.size();
   // What write_reply asks of the body is settled by its first data tag; a
   // status query writes whatever came and asks nothing.
-  parser.scope =
-      session_.arguments.status_query ? ParseScope::kTextOnly : ParseScope::kUntilData;
+  parser.scope = session_.arguments.status_query ? ParseScope::kTextOnly : ParseScope::kUntilData;
   parser.asked = kAgentTags;
   if (!header_settles_code(header_)) return;
   status_code_ = http_get_response_code(std::string_view(header_.c_str()));

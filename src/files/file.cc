@@ -1,7 +1,5 @@
 #include "files/file.h"
 
-#include "base/error.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "base/error.h"
 
 namespace zv {
 
@@ -23,7 +23,6 @@ constexpr std::size_t kLineStep = 32769;
 bool is_white_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
 
 // Only the previous line's bytes hold text: the rest of the buffer never
 // held file bytes, or held an earlier line that was wiped the same way.

@@ -96,9 +96,9 @@ int file_read_line(File& file);
 /// (memory ran out before its first character) counts as available.
 bool read_file(File& file);
 
-/// The directory part of `path` (a directory, despite the name) up to and including its last '/', or
-/// nullopt when the path has none.  The caller owns the result.  Throws
-/// memory_exhausted when the copy cannot be made (the gate has reported it).
+/// The directory part of `path` (a directory, despite the name) up to and including its last '/',
+/// or nullopt when the path has none.  The caller owns the result.  Throws memory_exhausted when
+/// the copy cannot be made (the gate has reported it).
 std::optional<Text> get_path(std::string_view path);
 
 }  // namespace zv

@@ -55,7 +55,8 @@ bool clear_nonblocking(int fd) {
 
 // A recovery may have renamed the file away since it was opened.
 bool still_at_path(int fd, const char* path) {
-  struct stat opened{}, named{};
+  struct stat opened {
+  }, named{};
   if (::fstat(fd, &opened) != 0 || ::lstat(path, &named) != 0) return false;
   return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
@@ -83,7 +84,8 @@ bool ends_open(int fd, off_t size) {
 bool write_all(int fd, std::span<iovec> parts, LogFileCalls& calls) {
   std::size_t next = 0;
   while (next < parts.size()) {
-    ssize_t written = retried([&] { return calls.write(fd, &parts[next], static_cast<int>(parts.size() - next)); });
+    ssize_t written = retried(
+        [&] { return calls.write(fd, &parts[next], static_cast<int>(parts.size() - next)); });
     if (written <= 0) return false;
     auto left = static_cast<std::size_t>(written);
     while (next < parts.size() && left >= parts[next].iov_len) left -= parts[next++].iov_len;
@@ -97,7 +99,7 @@ bool write_all(int fd, std::span<iovec> parts, LogFileCalls& calls) {
 
 bool append_at(const char* path, std::string_view line, LogFileCalls& calls) {
   Descriptor file = lock_place(path, calls);
-  struct stat info{};
+  struct stat info {};
   if (!file.valid() || ::fstat(file.get(), &info) != 0) return false;
   char line_end = '\n';
   iovec parts[3];
@@ -122,7 +124,7 @@ LogFileCalls& log_system_calls() {
 
 int log_open_place(const char* path) {
   Descriptor file(retried([&] { return ::open(path, kPlaceFlags, kPlaceMode); }));
-  struct stat info{};
+  struct stat info {};
   if (!file.valid() || !clear_nonblocking(file.get()) || ::fstat(file.get(), &info) != 0 ||
       !usable(info)) {
     return -1;

@@ -60,7 +60,9 @@ class LogFileCalls {
  public:
   virtual ~LogFileCalls() = default;
   virtual int lock(int fd) { return ::flock(fd, LOCK_EX); }
-  virtual ssize_t write(int fd, const iovec* parts, int count) { return ::writev(fd, parts, count); }
+  virtual ssize_t write(int fd, const iovec* parts, int count) {
+    return ::writev(fd, parts, count);
+  }
   virtual int sync(int fd) { return ::fsync(fd); }
 };
 

@@ -25,9 +25,9 @@ Vec<const char*> map_data_open(char* line) {
   while (is_white_space(*in)) ++in;
   if (*in == '\0') return words;
 
-  char* out = line;       // where the next character of the word goes
-  char* word = line;      // start of the current word's text
-  bool in_word = true;    // some character of the line belongs to `word`
+  char* out = line;     // where the next character of the word goes
+  char* word = line;    // start of the current word's text
+  bool in_word = true;  // some character of the line belongs to `word`
   bool escape = false;
   char quote = '\0';
 

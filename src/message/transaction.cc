@@ -80,8 +80,7 @@ std::optional<Text> submit_data_get_value(std::string_view value, Words words) {
   }
 }
 
-void submit_data_process_config_line(SubmitData& record, Words words,
-                                     std::string_view line) {
+void submit_data_process_config_line(SubmitData& record, Words words, std::string_view line) {
   std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
   std::string_view name = line.substr(0, equals);
@@ -100,9 +99,8 @@ Text submit_data_generate_message(const SubmitData& record) {
   std::string_view method = record.method ? std::string_view(*record.method) : kDefaultMethod;
   std::string_view subclass =
       record.subclass ? std::string_view(*record.subclass) : kDefaultSubclass;
-  std::size_t size = kDeclaration.size() + kHeadOpen.size() + method.size() +
-                     kMethodClose.size() + subclass.size() + kSubclassClose.size() +
-                     kTail.size();
+  std::size_t size = kDeclaration.size() + kHeadOpen.size() + method.size() + kMethodClose.size() +
+                     subclass.size() + kSubclassClose.size() + kTail.size();
   for (const Text& element : record.elements) size += element.size();
 
   Text document;

@@ -18,10 +18,9 @@ struct Endpoint {
   TimeLimits limits;
 };
 
-/// Builds the endpoint (reads the URI; opens no connection) from the user's URI (nullptr when none), a path
-/// suffix ("" or "/status") and the configured port (-1 when none: 2010).
-/// A URI whose port is outside 1..65535 gives nullopt (the caller reports
-/// it).  Throws memory_exhausted.
+/// Builds the endpoint (reads the URI; opens no connection) from the user's URI (nullptr when
+/// none), a path suffix ("" or "/status") and the configured port (-1 when none: 2010). A URI whose
+/// port is outside 1..65535 gives nullopt (the caller reports it).  Throws memory_exhausted.
 std::optional<Endpoint> uri_open(const char* uri, std::string_view suffix, std::int32_t port);
 
 /// The loopback host name: the default agent host, also named in the help.

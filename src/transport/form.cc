@@ -107,7 +107,8 @@ std::size_t FormPieces::write(char* out, std::size_t room) {
       if (index_ > 0) *next++ = '&';
       part_ = Part::kName;
     } else if (part_ == Part::kName) {
-      std::size_t count = std::min(param.name.size() - offset_, static_cast<std::size_t>(end - next));
+      std::size_t count =
+          std::min(param.name.size() - offset_, static_cast<std::size_t>(end - next));
       if (count > 0) std::memcpy(next, param.name.data() + offset_, count);
       next += count;
       offset_ += count;

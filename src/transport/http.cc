@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <charconv>
 
-#include "base/version.h"
 #include "base/error.h"
+#include "base/version.h"
 #include "transport/socket.h"
 
 namespace zv {
@@ -79,7 +79,8 @@ std::optional<std::uint64_t> content_length(std::string_view header) {
 
 // Why a reply is not written: it stopped short, or it would not fit.
 constexpr std::string_view kReplyCut = "The reply of the agent ended before it was complete.";
-constexpr std::string_view kReplyTooLarge = "The reply of the agent is larger than the client accepts.";
+constexpr std::string_view kReplyTooLarge =
+    "The reply of the agent is larger than the client accepts.";
 
 // Splits the incoming bytes of one reply into its header and its body.  The
 // header ends at an empty line: LF LF, with CRs allowed before each LF.
@@ -289,8 +290,8 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
   return request;
 }
 
-bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplySink& sink, std::string_view& failure) {
+bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
+                std::string_view& failure) {
   failure = {};
   std::optional<Connection> connection =
       socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits, failure);

@@ -48,7 +48,7 @@ Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMet
 /// reported here: `failure` then says why, as the detail of a
 /// COMMUNICATIONS_FAILURE report (a text of static storage), or is empty
 /// when memory ran out (which the memory gate has reported).
-bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                ReplySink& sink, std::string_view& failure);
+bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
+                std::string_view& failure);
 
 }  // namespace zv

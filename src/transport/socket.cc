@@ -24,17 +24,13 @@ struct AddrInfoRelease {
 
 int resolver_code(int eai_error) {
   switch (eai_error) {
-    case EAI_NONAME:
-      return kHostNotFound;
-    case EAI_AGAIN:
-      return kTryAgain;
+    case EAI_NONAME: return kHostNotFound;
+    case EAI_AGAIN: return kTryAgain;
 #ifdef EAI_NODATA
-    case EAI_NODATA:
-      return kNoAddress;
+    case EAI_NODATA: return kNoAddress;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return kNoAddress;
+    case EAI_ADDRFAMILY: return kNoAddress;
 #endif
     default:
       // EAI_FAIL, and the failures that no retry will mend (memory, system).
@@ -73,7 +69,8 @@ class SystemResolver final : public Resolver {
   // is not kept.
   bool by_name(const char* host, in_addr& address, int& h_error) override {
     std::size_t length = std::strlen(host);
-    if (known_length_ > 0 && length == known_length_ && std::memcmp(host, known_host_, length) == 0) {
+    if (known_length_ > 0 && length == known_length_ &&
+        std::memcmp(host, known_host_, length) == 0) {
       address = known_address_;
       return true;
     }
@@ -166,8 +163,8 @@ void socket_set_resolver(Resolver* resolver) {
   current_resolver = resolver != nullptr ? resolver : &system_resolver;
 }
 
-std::optional<Connection> socket_open(const char* host, std::int32_t port,
-                                      const TimeLimits& limits, std::string_view& failure) {
+std::optional<Connection> socket_open(const char* host, std::int32_t port, const TimeLimits& limits,
+                                      std::string_view& failure) {
   in_addr address{};
   int h_error = 0;
   Resolver& resolver = socket_resolver();
@@ -203,7 +200,8 @@ int socket_write(Connection& connection, std::string_view bytes) {
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-      if (int error = wait_ready(connection.descriptor(), POLLOUT, connection.io_ms()); error != 0) {
+      if (int error = wait_ready(connection.descriptor(), POLLOUT, connection.io_ms());
+          error != 0) {
         return error;
       }
       continue;
@@ -242,6 +240,5 @@ std::string_view comm_error_text(int code) {
   }
   return "The cause of this error is unknown.";
 }
-
 
 }  // namespace zv

@@ -2,13 +2,13 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
-#include <sys/types.h>
 
 #include "base/descriptor.h"
 #include "transport/time_limits.h"
@@ -67,8 +67,8 @@ class Connection {
 /// On failure the result is nullopt and `failure` says why, in the words
 /// of the communication error table (a text of static storage); nothing is
 /// reported here.
-std::optional<Connection> socket_open(const char* host, std::int32_t port,
-                                      const TimeLimits& limits, std::string_view& failure);
+std::optional<Connection> socket_open(const char* host, std::int32_t port, const TimeLimits& limits,
+                                      std::string_view& failure);
 
 /// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
 /// never raising SIGPIPE.  Returns 0 when everything was written, else the

@@ -50,7 +50,6 @@ const Tag* parser_get_tag(const Parser& parser, std::string_view name) {
   return nullptr;
 }
 
-
 const Attribute* tag_get_attribute(const Parser& parser, const Tag& tag, std::string_view name) {
   for (const Attribute& attribute : tag_attributes(parser, tag)) {
     if (name.starts_with(attribute_name(parser, attribute))) return &attribute;

@@ -7,7 +7,8 @@
 namespace zvagent {
 namespace {
 
-constexpr std::string_view kUnit = "<line>0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO</line>";
+constexpr std::string_view kUnit =
+    "<line>0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO</line>";
 static_assert(kUnit.size() == 64);
 constexpr std::string_view kPadOpen = "<pad>", kPadClose = "</pad>";
 // Units held at once by a repeated part: big enough for few system calls.

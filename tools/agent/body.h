@@ -26,8 +26,8 @@ class ReplyStream {
 
  private:
   struct Part {
-    std::string text;     // one whole number of units
-    std::uint64_t length; // bytes this part gives, a multiple of the unit
+    std::string text;      // one whole number of units
+    std::uint64_t length;  // bytes this part gives, a multiple of the unit
   };
   std::vector<Part> parts_;
   std::size_t part_ = 0;

@@ -71,7 +71,8 @@ std::string agent_status(std::string_view text, std::string_view more) {
 }
 
 std::string agent_error(std::string_view code, std::string_view text) {
-  return transaction_document("Agent", "ERROR", element("errorcode", code) + element("errortext", text));
+  return transaction_document("Agent", "ERROR",
+                              element("errorcode", code) + element("errortext", text));
 }
 
 }  // namespace zvagent

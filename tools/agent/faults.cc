@@ -31,7 +31,8 @@ std::optional<FaultMix> faults_parse(std::string_view text, std::string& error) 
   FaultMix mix;
   std::size_t colon = text.find(':');
   long long n = 0;
-  if (colon == std::string_view::npos || !parse_number(text.substr(0, colon), 0, 999999999999999999LL, n)) {
+  if (colon == std::string_view::npos ||
+      !parse_number(text.substr(0, colon), 0, 999999999999999999LL, n)) {
     error = "--faults needs SEED:NAME=PERCENT,... with a decimal seed";
     return std::nullopt;
   }

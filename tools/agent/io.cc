@@ -77,9 +77,7 @@ Wait wait_fd(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-bool wait_until(Clock::time_point deadline) {
-  return wait_fd(-1, 0, deadline) != Wait::stop;
-}
+bool wait_until(Clock::time_point deadline) { return wait_fd(-1, 0, deadline) != Wait::stop; }
 
 bool set_nonblocking(int fd) {
   int flags = fcntl(fd, F_GETFL);

@@ -67,7 +67,9 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
   Options options;
   for (int i = 1; i < argc; ++i) {
     std::string_view option = argv[i];
-    auto value = [&](int index) -> const char* { return i + index < argc ? argv[i + index] : nullptr; };
+    auto value = [&](int index) -> const char* {
+      return i + index < argc ? argv[i + index] : nullptr;
+    };
     auto missing = [&](const char* what) {
       error = std::string(option) + " needs " + what;
       return std::nullopt;
@@ -84,7 +86,8 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
       options.max_requests = n;
       ++i;
     } else if (option == "--exit-after-idle") {
-      if (!parse_count(value(1), 1, 2147483647, n)) return missing("a positive number of milliseconds");
+      if (!parse_count(value(1), 1, 2147483647, n))
+        return missing("a positive number of milliseconds");
       options.idle_ms = n;
       ++i;
     } else if (option == "--runtime-config" || option == "--record") {

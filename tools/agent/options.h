@@ -13,15 +13,15 @@
 namespace zvagent {
 
 struct Options {
-  int port = 0;              ///< 0: a free port chosen by the system
-  std::string runtime_dir;   ///< where etc/.runtime.xml is written; empty: nowhere
-  std::string record;        ///< request N goes to record + "." + N; empty: not recorded
-  long max_requests = 0;     ///< end after this many requests; 0: no limit
-  long idle_ms = 0;          ///< end after this long without a connection; 0: no limit
+  int port = 0;                    ///< 0: a free port chosen by the system
+  std::string runtime_dir;         ///< where etc/.runtime.xml is written; empty: nowhere
+  std::string record;              ///< request N goes to record + "." + N; empty: not recorded
+  long max_requests = 0;           ///< end after this many requests; 0: no limit
+  long idle_ms = 0;                ///< end after this long without a connection; 0: no limit
   std::vector<ScriptStep> script;  ///< steps for the first requests, in order
   std::vector<std::pair<std::string, std::string>> responses;  ///< client, document
   std::optional<FaultMix> faults;  ///< faults for requests past the script; none: no faults
-  std::string accepted;      ///< where the accepted submissions are appended; empty: nowhere
+  std::string accepted;            ///< where the accepted submissions are appended; empty: nowhere
   bool help = false;
 };
 

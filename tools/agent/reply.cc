@@ -26,7 +26,7 @@ struct Plan {
   std::vector<std::uint64_t> cuts;  // ascending, strictly inside [0, end)
   std::size_t trickle = 0;
   long pause_ms = 0;
-  bool accepted = false;            // sent whole, status 200, truthful length
+  bool accepted = false;  // sent whole, status 200, truthful length
 };
 
 // The status code of a status line "HTTP/x.y CODE ...", or -1.
@@ -34,7 +34,8 @@ int code_of(std::string_view line) {
   std::size_t blank = line.find(' ');
   if (line.substr(0, 5) != "HTTP/" || blank == std::string_view::npos) return -1;
   std::string_view digits = line.substr(blank + 1, 3);
-  if (digits.size() != 3 || (blank + 4 < line.size() && line[blank + 4] != ' ' && line[blank + 4] != '\r'))
+  if (digits.size() != 3 ||
+      (blank + 4 < line.size() && line[blank + 4] != ' ' && line[blank + 4] != '\r'))
     return -1;
   int code = 0;
   for (char c : digits) {
@@ -55,7 +56,7 @@ bool build(Plan& plan, const Answer& answer, const ScriptStep& step, int& code) 
   }
   const char* eol = step.lf_only ? "\n" : "\r\n";
   int status = step.status.value_or(answer.code);
-  std::string reason = step.reason ? *step.reason
+  std::string reason = step.reason   ? *step.reason
                        : step.status ? std::string(reason_for(status))
                                      : answer.reason;
   std::string header =
@@ -69,7 +70,9 @@ bool build(Plan& plan, const Answer& answer, const ScriptStep& step, int& code) 
     return false;
   }
   const std::string& text = step.body ? *step.body : answer.body;
-  std::uint64_t length = step.endless_body ? kEndlessBytes : step.body_bytes ? *step.body_bytes : text.size();
+  std::uint64_t length = step.endless_body ? kEndlessBytes
+                         : step.body_bytes ? *step.body_bytes
+                                           : text.size();
   header += "Content-Type: text/xml";
   header += eol;
   if (!step.no_length && !step.endless_body)
@@ -139,7 +142,8 @@ Sent reply_send(int fd, const Answer& answer, const ScriptStep* step) {
   std::uint64_t written = 0;
   std::size_t next_cut = 0;
   while (written < plan.end) {
-    if (written > 0 && !wait_until(Clock::now() + std::chrono::milliseconds(plan.pause_ms))) return {};
+    if (written > 0 && !wait_until(Clock::now() + std::chrono::milliseconds(plan.pause_ms)))
+      return {};
     while (next_cut < plan.cuts.size() && plan.cuts[next_cut] <= written) ++next_cut;
     std::uint64_t stop = next_cut < plan.cuts.size() ? plan.cuts[next_cut] : plan.end;
     if (plan.trickle) stop = std::min(stop, written + plan.trickle);

@@ -21,9 +21,9 @@ std::string_view reason_for(int code);
 
 /// What writing a reply achieved.
 struct Sent {
-  bool written = false;  ///< every byte the step meant to send went out
-  bool accepted = false; ///< written, and a whole reply with status 200 whose
-                         ///< Content-Length (if any) is the body's real size
+  bool written = false;   ///< every byte the step meant to send went out
+  bool accepted = false;  ///< written, and a whole reply with status 200 whose
+                          ///< Content-Length (if any) is the body's real size
 };
 
 /// Writes the reply for a step whose action is `reply` (or, with no step,

@@ -41,7 +41,8 @@ std::string_view line_at(std::string_view text, std::size_t begin, std::size_t l
 // one, and a huge value for one that cannot be believed.
 long long content_length_of(std::string_view line) {
   std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos || !equals_nocase(trim(line.substr(0, colon)), "content-length"))
+  if (colon == std::string_view::npos ||
+      !equals_nocase(trim(line.substr(0, colon)), "content-length"))
     return -1;
   std::string_view value = trim(line.substr(colon + 1));
   long long n = 0;
@@ -99,7 +100,8 @@ std::string form_unescape(std::string_view text) {
 
 std::size_t header_end(std::string_view text) {
   std::size_t begin = 0;
-  for (std::size_t lf = text.find('\n'); lf != std::string_view::npos; lf = text.find('\n', begin)) {
+  for (std::size_t lf = text.find('\n'); lf != std::string_view::npos;
+       lf = text.find('\n', begin)) {
     if (line_at(text, begin, lf).empty()) return lf + 1;
     begin = lf + 1;
   }
@@ -181,7 +183,8 @@ Form form_decode(std::string_view text) {
     std::string_view pair = text.substr(0, amp);
     std::size_t eq = pair.find('=');
     std::string_view name = pair.substr(0, eq);
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
+    std::string_view value =
+        eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
     if (!pair.empty()) form.emplace_back(form_unescape(name), form_unescape(value));
     if (amp == std::string_view::npos) break;
     text.remove_prefix(amp + 1);

@@ -21,19 +21,19 @@ struct Directive {
 };
 
 constexpr Directive kDirectives[] = {
-    {"agent", false, Kind::none},
-    {"status", true, Kind::shaping},       {"reason", true, Kind::shaping},
-    {"status-line", true, Kind::shaping},  {"lf", false, Kind::shaping},
-    {"no-length", false, Kind::shaping},   {"length", true, Kind::shaping},
-    {"body", true, Kind::content},         {"body-bytes", true, Kind::content},
-    {"body-mib", true, Kind::content},     {"raw", true, Kind::content},
-    {"endless-header", false, Kind::content}, {"endless-body", false, Kind::content},
-    {"extra", true, Kind::writing},        {"split", true, Kind::writing},
-    {"trickle", true, Kind::writing},      {"pause", true, Kind::writing},
-    {"cut", true, Kind::writing},          {"hold", false, Kind::writing},
-    {"stall", true, Kind::action},         {"reset", false, Kind::action},
-    {"refuse", false, Kind::action},       {"close", false, Kind::action},
-    {"never-answer", false, Kind::action}, {"never-read", false, Kind::action},
+    {"agent", false, Kind::none},           {"status", true, Kind::shaping},
+    {"reason", true, Kind::shaping},        {"status-line", true, Kind::shaping},
+    {"lf", false, Kind::shaping},           {"no-length", false, Kind::shaping},
+    {"length", true, Kind::shaping},        {"body", true, Kind::content},
+    {"body-bytes", true, Kind::content},    {"body-mib", true, Kind::content},
+    {"raw", true, Kind::content},           {"endless-header", false, Kind::content},
+    {"endless-body", false, Kind::content}, {"extra", true, Kind::writing},
+    {"split", true, Kind::writing},         {"trickle", true, Kind::writing},
+    {"pause", true, Kind::writing},         {"cut", true, Kind::writing},
+    {"hold", false, Kind::writing},         {"stall", true, Kind::action},
+    {"reset", false, Kind::action},         {"refuse", false, Kind::action},
+    {"close", false, Kind::action},         {"never-answer", false, Kind::action},
+    {"never-read", false, Kind::action},
 };
 
 bool parse_split(std::string_view text, SplitPoint& point) {
@@ -57,7 +57,8 @@ bool parse_split(std::string_view text, SplitPoint& point) {
 constexpr const char* kOffsetHelp = "offsets such as 16, body, body+4 or body-1";
 
 // Applies one directive that has passed the name and value checks.
-bool apply(ScriptStep& step, const std::string& name, const std::string& value, std::string& error) {
+bool apply(ScriptStep& step, const std::string& name, const std::string& value,
+           std::string& error) {
   long long n = 0;
   auto number = [&](long long low, long long high) {
     if (parse_number(value, low, high, n)) return true;
@@ -152,8 +153,9 @@ bool compatible(ScriptStep& step, int (&count)[5], std::string& error) {
   }
   if (of(Kind::content) > 1 || of(Kind::action) > 1 ||
       (of(Kind::action) && (of(Kind::content) || of(Kind::shaping) || of(Kind::writing)))) {
-    error = "directives that exclude each other: one body, or one of stall, reset, refuse, close, "
-            "never-answer, never-read (reset goes with cut only)";
+    error =
+        "directives that exclude each other: one body, or one of stall, reset, refuse, close, "
+        "never-answer, never-read (reset goes with cut only)";
     return false;
   }
   if (step.raw && of(Kind::shaping)) {
@@ -161,7 +163,8 @@ bool compatible(ScriptStep& step, int (&count)[5], std::string& error) {
     return false;
   }
   if (step.length && (step.no_length || step.endless_header || step.endless_body)) {
-    error = "length announces a Content-Length; no-length, endless-header and endless-body send none";
+    error =
+        "length announces a Content-Length; no-length, endless-header and endless-body send none";
     return false;
   }
   return true;

@@ -53,7 +53,8 @@ bool write_runtime_config(const std::string& dir, int port) {
 class Server {
  public:
   explicit Server(const Options& options) : options_(options), script_(options.script) {
-    for (const auto& [client, document] : options.responses) state_.response_queue(client, document);
+    for (const auto& [client, document] : options.responses)
+      state_.response_queue(client, document);
     if (options.faults) faults_.emplace(*options.faults);
   }
 
@@ -77,8 +78,8 @@ class Server {
         hold_until_closed(connection, false, kHoldLimit);
       return true;
     }
-    RawRequest raw = request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait,
-                                  kRequestLimit);
+    RawRequest raw =
+        request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait, kRequestLimit);
     if (raw.bytes.empty() || stop_requested()) {
       close_orderly(connection, kDrainTime);
       return !raw.bytes.empty();
@@ -97,7 +98,8 @@ class Server {
     } else if (action == Action::reply) {
       answer(connection, raw, step ? &*step : nullptr);
     } else {
-      if (action == Action::stall) wait_until(Clock::now() + std::chrono::milliseconds(step->stall_ms));
+      if (action == Action::stall)
+        wait_until(Clock::now() + std::chrono::milliseconds(step->stall_ms));
       close_orderly(connection, kDrainTime);
     }
     return true;
@@ -142,7 +144,8 @@ int server_run(const Options& options) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<std::uint16_t>(options.port));
-  if (bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail("bind");
+  if (bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return fail("bind");
   if (listen(listener.get(), 16) != 0) return fail("listen");
   socklen_t length = sizeof address;
   if (getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)

@@ -43,7 +43,8 @@ Answer get(AgentState& state, const Request& request) {
       return {200, "OK", std::move(*response)};
     return {200, "OK", agent_status("No response waiting.", element("client", *client))};
   }
-  return refuse(400, "Bad Request", "A retrieval needs a client parameter or a path ending in /status.");
+  return refuse(400, "Bad Request",
+                "A retrieval needs a client parameter or a path ending in /status.");
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ void AgentState::map_data_received(std::string_view transaction_id,
 
 void AgentState::response_queue(std::string_view client, std::string document) {
   auto slot = responses_.find(client);
-  if (slot == responses_.end()) slot = responses_.emplace(std::string(client), std::deque<std::string>()).first;
+  if (slot == responses_.end())
+    slot = responses_.emplace(std::string(client), std::deque<std::string>()).first;
   slot->second.push_back(std::move(document));
   ++waiting_;
   ++sequence_;

@@ -69,9 +69,7 @@ bool split_words(std::string_view line, std::vector<Word>& words, std::string& e
             i += 2;
             break;
           }
-          default:
-            error = std::string("unknown escape \\") + e + " in " + word.name;
-            return false;
+          default: error = std::string("unknown escape \\") + e + " in " + word.name; return false;
         }
       }
       word.value = std::move(value);
