@@ -1,0 +1,185 @@
+// The built client against the stand-in agent: bytes on the wire, standard
+// output, standard error, exit status and the recovery log.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agent_fixture.h"
+#include "base/version.h"
+
+namespace zv::test {
+namespace {
+
+const std::string kStatusPrefix =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
+    "<method>Agent</method><subclass>Status</subclass>";
+
+std::string get_request(const std::string& target) {
+  return "GET " + target +
+         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
+         "\nContent-Type: text/plain\n"
+         "Date: <ctime>\n\n";
+}
+
+struct Exchange : testing::Test {
+  ClientFixture client;
+};
+
+TEST_F(Exchange, MessageSubmissionBytesAndSwallowedStatus) {
+  StandInAgent agent(client.dir(), {});
+  RunResult r = client.run({"a b c"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(agent.request_count(), 1);
+  EXPECT_TRUE(matches_request(agent.request(1), form_request(agent.port(), "message=a+b+c")))
+      << agent.request(1);
+  EXPECT_FALSE(client.exists("logs/ZVClient.log"));
+}
+
+// The reply goes to standard output, or to the --post-file file when that
+// can be written.
+TEST_F(Exchange, StatusQueryWritesTheReply) {
+  StandInAgent agent(client.dir(), {});
+  RunResult r = client.run({"--get-status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
+  EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent/status?"))) << agent.request(1);
+  client.write("out.txt", "old content");
+  EXPECT_EQ(client.run({"--get-status", "--post-file", "out.txt"}).out, "");
+  EXPECT_EQ(client.read("out.txt").rfind(kStatusPrefix, 0), 0u);
+  RunResult fallback = client.run({"--get-status", "--post-file", "no/such/dir/out.txt"});
+  EXPECT_EQ(fallback.status, 0);
+  EXPECT_EQ(fallback.err, "");
+  EXPECT_EQ(fallback.out.rfind(kStatusPrefix, 0), 0u);
+}
+
+TEST_F(Exchange, ResponsesUpToTheMaximum) {
+  struct Case {
+    int waiting;
+    int max;
+    int requests;
+    int written;
+    bool status_written;
+  } cases[] = {{2, 3, 3, 2, false}, {0, 1, 1, 0, true}, {5, 2, 2, 2, false}};
+  for (const Case& c : cases) {
+    ClientFixture fixture;
+    std::vector<std::string> options;
+    for (int i = 0; i < c.waiting; ++i) {
+      options.insert(options.end(),
+                     {"--queue-response", "ops team",
+                      "<transaction><data><n>" + std::to_string(i) + "</n></data></transaction>"});
+    }
+    StandInAgent agent(fixture.dir(), options);
+    RunResult r =
+        fixture.run({"--get-response", "ops team", "--get-response-max", std::to_string(c.max)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(agent.request_count(), c.requests);
+    std::string expected;
+    for (int i = 0; i < c.written; ++i) {
+      expected += "<transaction><data><n>" + std::to_string(i) + "</n></data></transaction>";
+    }
+    if (c.status_written) {
+      EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
+    } else {
+      EXPECT_EQ(r.out, expected);
+    }
+    EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent?client=ops+team")))
+        << agent.request(1);
+  }
+}
+
+TEST_F(Exchange, AgentErrorMessageEndsTheRetrieval) {
+  const std::string error = transaction_document("Agent", "ERROR", "<errorcode>X</errorcode>");
+  StandInAgent agent(client.dir(), {"--queue-response", "c", "<a>0</a>", "--queue-response", "c",
+                                    error, "--queue-response", "c", "<a>2</a>"});
+  RunResult r = client.run({"--get-response", "c", "--get-response-max", "5"});
+  EXPECT_EQ(agent.request_count(), 2);
+  EXPECT_EQ(r.out, "<a>0</a>" + error);
+}
+
+TEST_F(Exchange, AgentDownReportsAndLogsTheSubmission) {
+  client.configure_port(unused_port());
+  RunResult first = client.run({"<a>one</a>"});
+  RunResult second = client.run({"<a>two</a>"});
+  EXPECT_EQ(first.status, 10);
+  EXPECT_EQ(first.err, comm_failure("No server is listening at the remote address."));
+  EXPECT_EQ(second.status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
+  RunResult status = client.run({"--get-status"});
+  EXPECT_EQ(status.status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
+}
+
+// However the agent cuts and delivers its reply, the client sees one reply.
+TEST_F(Exchange, SplitAndUnframedRepliesArriveWhole) {
+  const std::string body = "<transaction><data><v>payload</v></data></transaction>";
+  const std::vector<std::string> scripts = {
+      "body=\"" + body + "\" split=body pause=50",
+      "body=\"" + body + "\" split=16,body-1 pause=30",
+      "body=\"" + body + "\" no-length split=body pause=30",
+      "body=\"" + body + "\" lf split=body pause=30",
+  };
+  for (const std::string& script : scripts) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(), {"--reply", script});
+    RunResult r = fixture.run({"--get-response", "c"});
+    EXPECT_EQ(r.status, 0) << script << r.err;
+    EXPECT_EQ(r.out, body) << script;
+  }
+}
+
+TEST_F(Exchange, ManyMegabyteReply) {
+  StandInAgent agent(client.dir(), {"--reply", "body-mib=16"});
+  RunResult r = client.run({"--get-response", "c"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.size(), 16u << 20);
+}
+
+TEST_F(Exchange, SubmitFileSendsEachLineInOrder) {
+  StandInAgent agent(client.dir(), {});
+  client.write("messages.txt", "first\n\n  second  \r\nthird");
+  RunResult r = client.run({"--submit-file", "messages.txt"});
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(agent.request_count(), 3);
+  EXPECT_TRUE(matches_request(agent.request(2), form_request(agent.port(), "message=second++")));
+  EXPECT_TRUE(matches_request(agent.request(3), form_request(agent.port(), "message=third")));
+}
+
+TEST_F(Exchange, CustomUriAndInvalidPort) {
+  StandInAgent agent(client.dir(), {});
+  std::string uri = "http://127.0.0.1:" + std::to_string(agent.port()) + "/custom";
+  RunResult r = client.run({"--http-post", uri, "--get-status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(matches_request(agent.request(1), get_request("/custom/status?")));
+
+  RunResult invalid = client.run(
+      {"--http-get", "http://localhost:70000", "--post-file", "never.txt", "--get-status"});
+  EXPECT_EQ(invalid.status, 0);
+  EXPECT_EQ(invalid.err, error_document("INVALID_PORT", "Invalid Port Number.",
+                                        "The port number must be an Integer between 1 and "
+                                        "65535."));
+  EXPECT_FALSE(client.exists("never.txt"));
+  EXPECT_EQ(agent.request_count(), 1);
+}
+
+// A reader that goes away (a closed pipe on standard output) does not stop
+// the run: every line of the file is still submitted.
+TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
+  std::vector<std::string> options;
+  for (int i = 0; i < 3; ++i) options.insert(options.end(), {"--reply", "body-bytes=200000"});
+  StandInAgent agent(client.dir(), options);
+  client.write("lines.txt", "one\ntwo\nthree\n");
+  RunOptions run;
+  run.cwd = client.dir();
+  RunResult r = run_program("/bin/bash",
+                            {"-c", "set -o pipefail; (exec -a '" + client.dir() + "/ZVClient' '" +
+                                       ZV_CLIENT_PATH + "' --submit-file lines.txt) | true"},
+                            run);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(agent.request_count(), 3);
+}
+
+}  // namespace
+}  // namespace zv::test

@@ -1,0 +1,205 @@
+// Recovery that loses nothing: runs killed with SIGKILL, the files a crash
+// leaves behind, recoveries of one log started together, a rename that
+// fails, and a run that appends to the file it reads.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agent_fixture.h"
+
+namespace zv::test {
+namespace {
+
+const std::vector<std::string> kRecover = {"--recover-file", "logs/ZVClient.log"};
+
+std::string message(int i) { return "<m>" + std::to_string(i) + "</m>"; }
+
+// Message lines numbered from `first` on.
+std::string lines(int first, int count) {
+  std::string text;
+  for (int i = first; i < first + count; ++i) text += message(i) + "\n";
+  return text;
+}
+
+using Arrivals = std::map<std::string, int>;
+
+// Adds what the agent received to `arrivals` (form text -> times) and
+// removes its records, so that a later agent in the same directory starts
+// counting afresh.
+void collect(const StandInAgent& agent, const std::string& dir, Arrivals& arrivals) {
+  int count = agent.request_count();
+  for (int i = 1; i <= count; ++i) {
+    ++arrivals[request_form(agent.request(i))];
+    std::filesystem::remove(dir + "/request." + std::to_string(i));
+  }
+}
+
+Arrivals expected_arrivals(const std::vector<int>& numbers) {
+  Arrivals arrivals;
+  for (int i : numbers) ++arrivals["message=" + url_encode(message(i))];
+  return arrivals;
+}
+
+std::vector<int> range(int first, int count) {
+  std::vector<int> numbers;
+  for (int i = first; i < first + count; ++i) numbers.push_back(i);
+  return numbers;
+}
+
+// Every run but the last is killed (SIGKILL) while the agent holds its k-th
+// request unanswered.  Then the ordinary recovery command finishes the job:
+// every line arrives, and only the line in flight at each kill twice.
+TEST(RecoverySafety, KilledRecoveriesLoseNothing) {
+  constexpr int kLines = 300;
+  const int kill_at[] = {1, 60, 200};
+  ClientFixture client;
+  std::filesystem::create_directories(client.dir() + "/logs");
+  client.write("logs/ZVClient.log", lines(0, kLines));
+  Arrivals arrivals;
+  for (int k : kill_at) {
+    std::string script;
+    for (int i = 1; i < k; ++i) script += "agent\n";
+    client.write("script", script + "stall=60000\n");
+    StandInAgent agent(client.dir(), {"--script", client.dir() + "/script"});
+    RunResult r = client.run(kRecover, {}, [&agent, k] { return agent.request_count() >= k; });
+    EXPECT_EQ(r.status, -1) << "not killed at " << k << ": " << r.err;
+    collect(agent, client.dir(), arrivals);
+  }
+  StandInAgent agent(client.dir(), {});
+  RunResult r = client.run(kRecover);
+  EXPECT_EQ(r.status, 0) << r.err;  // the pending recovery, P gone: no error
+  EXPECT_EQ(r.err, "");
+  collect(agent, client.dir(), arrivals);
+
+  Arrivals expected = expected_arrivals(range(0, kLines));
+  int duplicates = 0;
+  for (const auto& [form, times] : arrivals) {
+    EXPECT_EQ(expected.count(form), 1u) << form;
+    duplicates += times - 1;
+  }
+  EXPECT_EQ(arrivals.size(), expected.size());
+  EXPECT_LE(duplicates, static_cast<int>(std::size(kill_at)));
+  EXPECT_FALSE(client.exists("logs/ZVClient.log.recover.offset"));
+  EXPECT_TRUE(client.exists("logs/ZVClient.log.recover"));
+}
+
+// The progress record of a recovery of `file` (below the client's
+// directory) at `offset`, as a killed run leaves it.
+std::string progress_of(const ClientFixture& client, const std::string& file, std::size_t offset) {
+  struct stat status {};
+  EXPECT_EQ(::stat((client.dir() + "/" + file).c_str(), &status), 0) << file;
+  char record[80];
+  std::snprintf(record, sizeof record, "%020llu %020llu %020llu\n",
+                static_cast<unsigned long long>(status.st_dev),
+                static_cast<unsigned long long>(status.st_ino),
+                static_cast<unsigned long long>(offset));
+  return record;
+}
+
+// The states a crash can leave, each followed by one ordinary recovery.
+TEST(RecoverySafety, CrashStatesAreFinished) {
+  const std::string kP = "logs/ZVClient.log", kRecoverName = kP + ".recover",
+                    kProgress = kRecoverName + ".offset";
+  struct Case {
+    const char* name;
+    std::function<void(const ClientFixture&)> setup;
+    std::vector<int> delivered;
+  };
+  const Case cases[] = {
+      {"killed before the rename: the mark names P, not the old recover file",
+       [&](const ClientFixture& c) {
+         c.write(kP, lines(0, 3));
+         c.write(kRecoverName, lines(100, 2));
+         c.write(kProgress, progress_of(c, kP, 0));
+       },
+       range(0, 3)},
+      {"killed after the rename, no new log",
+       [&](const ClientFixture& c) {
+         c.write(kRecoverName, lines(0, 5));
+         c.write(kProgress, progress_of(c, kRecoverName, 2 * message(0).size() + 2));
+       },
+       range(2, 3)},
+      {"killed after the rename, a new log since",
+       [&](const ClientFixture& c) {
+         c.write(kRecoverName, lines(0, 5));
+         c.write(kProgress, progress_of(c, kRecoverName, 3 * message(0).size() + 3));
+         c.write(kP, lines(10, 2));
+       },
+       {3, 4, 10, 11}},
+      {"a mark that cannot be read is dropped",
+       [&](const ClientFixture& c) {
+         c.write(kP, lines(0, 2));
+         c.write(kProgress, "12 34\n");
+       },
+       range(0, 2)},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ClientFixture client;
+    std::filesystem::create_directories(client.dir() + "/logs");
+    test.setup(client);
+    StandInAgent agent(client.dir(), {});
+    RunResult r = client.run(kRecover);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    Arrivals arrivals;
+    collect(agent, client.dir(), arrivals);
+    EXPECT_EQ(arrivals, expected_arrivals(test.delivered));
+    EXPECT_FALSE(client.exists(kProgress));
+    EXPECT_FALSE(client.exists(kP));
+  }
+}
+
+TEST(RecoverySafety, ConcurrentRecoveriesSendEachLineOnce) {
+  constexpr int kLines = 200;
+  ClientFixture client;
+  std::filesystem::create_directories(client.dir() + "/logs");
+  client.write("logs/ZVClient.log", lines(0, kLines));
+  StandInAgent agent(client.dir(), {});
+  RunResult other;
+  std::thread second([&] { other = client.run(kRecover); });
+  RunResult first = client.run(kRecover);
+  second.join();
+  // The one that waited for the lock finds nothing left to recover.
+  EXPECT_EQ(first.status + other.status, 40) << first.err << other.err;
+  Arrivals arrivals;
+  collect(agent, client.dir(), arrivals);
+  EXPECT_EQ(arrivals, expected_arrivals(range(0, kLines)));
+}
+
+TEST(RecoverySafety, FailedRenameDeletesNothing) {
+  ClientFixture client;
+  client.configure_port(unused_port());
+  client.write("r.log", lines(0, 2));
+  std::filesystem::create_directories(client.dir() + "/r.log.recover");
+  client.write("r.log.recover/kept", "x");
+  RunResult r = client.run({"--recover-file", "r.log"});
+  EXPECT_EQ(r.status, 40);
+  EXPECT_EQ(r.err, "ERROR  Recover file could not be modified.\n");
+  EXPECT_EQ(client.read("r.log"), lines(0, 2));
+  EXPECT_EQ(client.read("r.log.recover/kept"), "x");
+  EXPECT_FALSE(client.exists("r.log.recover.offset"));
+}
+
+// With the agent down, every line read is appended again to the file being
+// read; the run still ends, having read each original line once.
+TEST(RecoverySafety, SubmitFileThatIsItsOwnLogEnds) {
+  ClientFixture client;
+  client.configure_port(unused_port());
+  std::filesystem::create_directories(client.dir() + "/logs");
+  client.write("logs/ZVClient.log", lines(0, 3));
+  RunResult r = client.run({"--submit-file", "logs/ZVClient.log"});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(client.read("logs/ZVClient.log"), lines(0, 3) + lines(0, 3));
+}
+
+}  // namespace
+}  // namespace zv::test

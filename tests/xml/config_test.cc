@@ -1,0 +1,71 @@
+#include "xml/config.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "agent_fixture.h"
+#include "base/error.h"
+
+namespace zv {
+namespace {
+
+TEST(Config, PathIsBesideTheProgram) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"/usr/local/bin/ZVClient", "/usr/local/bin/etc/.runtime.xml"},
+      {"ZVClient", "etc/.runtime.xml"},
+      {"./ZVClient", "./etc/.runtime.xml"},
+      {"/ZVClient", "/etc/.runtime.xml"},
+      {"bin/", "bin/etc/.runtime.xml"},
+      {"", "etc/.runtime.xml"},
+      {nullptr, "etc/.runtime.xml"}};
+  for (const auto& [program, path] : rows) {
+    EXPECT_EQ(get_config_path(program), path) << (program ? program : "(none)");
+  }
+}
+
+// Every case is silent, leaves the exit code alone and gives back every block.
+TEST(Config, PortCases) {
+  const std::pair<std::optional<std::string>, std::int32_t> rows[] = {
+      {std::nullopt, -1},  // no file
+      {"<runtime>\n<http port=\"2010\"/>\n</runtime>\n", 2010},
+      {"<runtime>\n<http port=\"2010\"/>\n</runtime>", 2010},
+      {"\r\n<runtime>\r\n\r\n    <http port=\"2011\"/>\r\n\t</runtime>\r\n", 2011},
+      {"<runtime>\r  <http port='2012'/>\r</runtime>", 2012},
+      // The http tag is read only once more markup follows it.
+      {"<http port=\"2010\"/>\n", -1},
+      {"<runtime>\n<http port=\"2010\"/>\n", -1},
+      {"<r>\n<http port=\"abc\"/>\n</r>\n", -1},
+      {"<r>\n<http port=\"12ab\"/>\n</r>\n", 12},
+      {"<r>\n<http port=\"0\"/>\n</r>\n", 0},
+      {"<r>\n<http host=\"x\"/>\n</r>\n", -1},
+      {"<r>\n<http p=\"99\"/>\n</r>\n", 99},
+      {"<r>\n<h port=\"7\"/>\n<http port=\"2010\"/>\n</r>\n", 7},
+      {"<?xml version=\"1.0\"?>\n<runtime>\n<http port=\"2010\"/>\n</runtime>\n", 2010},
+      {"<!-- settings -->\n<runtime>\n<!-- agent port -->\n<http port=\"2010\"/>\n</runtime>\n",
+       2010},
+      {"<runtime>\n<!-- the agent\n     listens here\n-->\n<http port=\"2010\"/>\n</runtime>\n",
+       2010},
+      {"<runtime>\n<a b>\n<http port=\"2010\"/>\n</runtime>\n", -1},  // malformed before it
+  };
+  test::ClientFixture client;
+  std::filesystem::create_directory(client.dir() + "/etc");
+  const std::string program = client.dir() + "/ZVClient";
+  for (const auto& [content, port] : rows) {
+    SCOPED_TRACE(content.value_or("(no file)"));
+    std::filesystem::remove(client.dir() + "/etc/.runtime.xml");
+    if (content) client.write("etc/.runtime.xml", *content);
+    const std::size_t before = memory_allocated;
+    set_exit_code(kExitOk);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_config(program.c_str()), port);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(get_exit_code(), kExitOk);
+    EXPECT_EQ(memory_allocated, before);
+  }
+}
+
+}  // namespace
+}  // namespace zv
