@@ -82,22 +82,10 @@ TEST(FileReadLine, ResumesAtAnOffset) {
   }
 }
 
-// A regular file ends at the size it had when it was opened, so a reader
-// that appends to its own input still ends; a pipe is read to its end and
-// cannot be moved.
-TEST(FileReadLine, EndsWhereTheFileEndedAtOpen) {
-  const std::string path = testing::TempDir() + "zv_grow_" + std::to_string(getpid());
-  std::ofstream(path, std::ios::binary) << "a\nb\n";
-  File file = std::move(*file_open_read(path.c_str(), nullptr));
-  int appended = 0;
-  std::vector<std::string> lines;
-  while (read_file(file) && lines.size() < 10) {
-    lines.emplace_back(file.line());
-    std::ofstream(path, std::ios::binary | std::ios::app) << "more " << ++appended << "\n";
-  }
-  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
-  std::remove(path.c_str());
-
+// A pipe is read to its end and cannot be moved.  (A regular file ends at
+// the size it had when it was opened: the end-to-end run that appends to
+// its own input shows it.)
+TEST(FileReadLine, PipeIsReadToItsEnd) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   ASSERT_EQ(::write(ends[1], "x\ny", 3), 3);

@@ -101,21 +101,6 @@ TEST(LogFile, NoUsablePlaceIsReported) {
   expect_untouched(dir.path(), "all places");
 }
 
-TEST(LogFile, RecordNeverGluedToAnUnterminatedLine) {
-  const std::pair<std::string, std::string> cases[] = {{"", "rec\n"},
-                                                       {"a\n", "a\nrec\n"},
-                                                       {"cut short", "cut short\nrec\n"},
-                                                       {"a\nhalf", "a\nhalf\nrec\n"}};
-  for (const auto& [before, after] : cases) {
-    test::TempDir dir;
-    std::string path = dir.path() + "/ZVClient.log";
-    if (!before.empty()) put(path, before);
-    const LogPlace place[] = {{nullptr, path.c_str()}};
-    ASSERT_TRUE(log_write("rec", place));
-    EXPECT_EQ(test::file_contents(path), after) << before;
-  }
-}
-
 // Passes the calls through, except the faults it is armed with (each once).
 struct FaultyCalls : LogFileCalls {
   std::size_t per_call = SIZE_MAX;  // most bytes one write takes
