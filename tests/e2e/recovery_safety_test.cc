@@ -3,6 +3,7 @@
 // fails, and a run that appends to the file it reads.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -158,18 +159,26 @@ TEST(RecoverySafety, CrashStatesAreFinished) {
   }
 }
 
+// A second recovery of the same log, started while the first waits for an
+// answer half way, waits its turn and then finds nothing left to recover.
 TEST(RecoverySafety, ConcurrentRecoveriesSendEachLineOnce) {
-  constexpr int kLines = 200;
+  constexpr int kLines = 200, kSlowAnswer = 101;
   ClientFixture client;
   std::filesystem::create_directories(client.dir() + "/logs");
   client.write("logs/ZVClient.log", lines(0, kLines));
-  StandInAgent agent(client.dir(), {});
-  RunResult other;
-  std::thread second([&] { other = client.run(kRecover); });
-  RunResult first = client.run(kRecover);
-  second.join();
-  // The one that waited for the lock finds nothing left to recover.
-  EXPECT_EQ(first.status + other.status, 40) << first.err << other.err;
+  std::string script;
+  for (int i = 1; i < kSlowAnswer; ++i) script += "agent\n";
+  client.write("script", script + "split=16 pause=3000\n");
+  StandInAgent agent(client.dir(), {"--script", client.dir() + "/script"});
+  RunResult first;
+  std::thread running([&] { first = client.run(kRecover); });
+  for (int i = 0; i < 2000 && agent.request_count() < kSlowAnswer; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  RunResult second = client.run(kRecover);
+  running.join();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(second.status, 40) << second.err;
   Arrivals arrivals;
   collect(agent, client.dir(), arrivals);
   EXPECT_EQ(arrivals, expected_arrivals(range(0, kLines)));
