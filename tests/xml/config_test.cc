@@ -42,7 +42,12 @@ TEST(Config, PortCases) {
       {"<r>\n<http port=\"0\"/>\n</r>\n", 0},
       {"<r>\n<http host=\"x\"/>\n</r>\n", -1},
       {"<r>\n<http p=\"99\"/>\n</r>\n", 99},
+      // The first tag, and in it the first attribute, whose name is a prefix
+      // of the name looked for, case and all.
       {"<r>\n<h port=\"7\"/>\n<http port=\"2010\"/>\n</r>\n", 7},
+      {"<r>\n<HTTP port=\"5\"/>\n<https port=\"6\"/>\n<http ports=\"1\" port=\"2\" "
+       "p=\"3\"/>\n</r>\n",
+       2},
       {"<?xml version=\"1.0\"?>\n<runtime>\n<http port=\"2010\"/>\n</runtime>\n", 2010},
       {"<!-- settings -->\n<runtime>\n<!-- agent port -->\n<http port=\"2010\"/>\n</runtime>\n",
        2010},

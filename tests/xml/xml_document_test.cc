@@ -18,28 +18,6 @@ Parser parsed(std::string_view text) {
   return parser;
 }
 
-TEST(XmlDocument, GetTagTakesTheFirstTagWhoseNameIsAPrefix) {
-  const std::pair<const char*, const char*> rows[] = {
-      // the name of the tag found, or "-"
-      {"<http><x>", "http"}, {"<h><http><x>", "h"}, {"<https><http><x>", "http"},
-      {"<HTTP><x>", "-"},    {"<><http><x>", ""},   {"", "-"}};
-  for (const auto& [xml, found] : rows) {
-    Parser parser = parsed(xml);
-    const Tag* tag = parser_get_tag(parser, "http");
-    EXPECT_EQ(tag ? std::string(tag_name(parser, *tag)) : "-", found) << xml;
-  }
-}
-
-TEST(XmlDocument, GetAttributeTakesTheFirstWhoseNameIsAPrefix) {
-  Parser parser = parsed("<http ports='1' port='2' p='3'><x>");
-  const Tag& tag = parser.tags[0];
-  EXPECT_EQ(attribute_value(parser, *tag_get_attribute(parser, tag, "port")), "2");
-  EXPECT_EQ(attribute_value(parser, *tag_get_attribute(parser, tag, "pox")), "3");
-  EXPECT_EQ(tag_get_attribute(parser, tag, "x"), nullptr);
-  Parser longer = parsed("<http ports='1'><x>");
-  EXPECT_EQ(tag_get_attribute(longer, longer.tags[0], "port"), nullptr);
-}
-
 TEST(XmlDocument, TagEqualsStopsAtTheStopTagWithData) {
   const std::pair<const char*, bool> rows[] = {
       {"<method>Agent</method>", true},
