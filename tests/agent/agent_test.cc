@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
