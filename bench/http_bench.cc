@@ -12,9 +12,9 @@
 #include <benchmark/benchmark.h>
 
 #include "cli/arguments.h"
-#include "cli/reply.h"
-#include "cli/session.h"
 #include "files/output.h"
+#include "operations/reply.h"
+#include "operations/session.h"
 #include "transport/form.h"
 #include "xml/xml_document.h"
 

@@ -8,11 +8,11 @@
 #include "base/error.h"
 #include "base/memory.h"
 #include "cli/arguments.h"
-#include "cli/reply.h"
-#include "cli/session.h"
 #include "files/output.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
+#include "operations/reply.h"
+#include "operations/session.h"
 #include "xml/xml_document.h"
 
 namespace zv {

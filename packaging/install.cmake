@@ -22,7 +22,7 @@ endif()
 
 # The manual page is built with the program, so that `man ./ZVClient.1` works
 # in the build folder as soon as the program does.
-configure_file(${CMAKE_SOURCE_DIR}/doc/ZVClient.1.in ${CMAKE_BINARY_DIR}/ZVClient.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/docs/ZVClient.1.in ${CMAKE_BINARY_DIR}/ZVClient.1 @ONLY)
 set(ZV_MAN_PAGE ${CMAKE_BINARY_DIR}/ZVClient.1)
 find_program(ZV_GZIP gzip)
 if(ZV_GZIP)

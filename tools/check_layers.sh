@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The folders of src/ are layers, each including only itself and those
 # below it.  Prints every include that reaches up (or sideways into a layer
-# not below) and fails when there is one.
+# not below), and every pair of modules (a header with its source) that
+# include each other, and fails when there is one.
 #
 #   tools/check_layers.sh [SOURCE_DIR]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}/src"
 
 # Bottom first.
-layers=(base files xml transport message cli)
+layers=(base files xml transport message operations cli)
 
 rank() {
   local i
@@ -36,5 +37,18 @@ for dir in */; do
   done < <(grep -o '^#include "[a-z_]*/' -r "$dir" --include='*.h' --include='*.cc' --include='*.in' |
            sed 's|#include "||; s|/$||' | awk -F: '{print $1 ":x:" $2}')
 done
-[ "$status" -eq 0 ] && echo "layers: no include reaches up"
+
+# Module A uses module B when A.h or A.cc includes B.h; no two modules use
+# each other.
+uses=$(grep -o '^#include "[a-z_]*/[a-z_]*\.h"' -r . --include='*.h' --include='*.cc' |
+       sed -E 's|^\./([a-z_]+/[a-z_]+)\.(h\|cc):#include "([a-z_]+/[a-z_]+)\.h"|\1 \3|' |
+       awk '$1 != $2' | sort -u)
+while read -r from to; do
+  [ -n "$from" ] || continue
+  if [[ "$from" < "$to" ]] && grep -qx "$to $from" <<<"$uses"; then
+    echo "src/$from and src/$to include each other" >&2
+    status=1
+  fi
+done <<<"$uses"
+[ "$status" -eq 0 ] && echo "layers: no include reaches up, no two modules include each other"
 exit "$status"

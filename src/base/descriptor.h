@@ -1,7 +1,20 @@
 // An open file descriptor with one owner.
 #pragma once
 
+#include <cerrno>
+
 namespace zv {
+
+/// Calls `call` (a system call returning a negative value on failure) again
+/// for as long as it fails with EINTR; returns its last result.
+template <class Call>
+auto retried(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
 
 /// An owned descriptor, closed on destruction.
 class Descriptor {

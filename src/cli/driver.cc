@@ -8,7 +8,7 @@
 #include "base/memory.h"
 #include "cli/arguments.h"
 #include "cli/run.h"
-#include "cli/session.h"
+#include "operations/session.h"
 #include "xml/xml_document.h"
 
 namespace zv {

@@ -3,12 +3,12 @@
 #include <cstdio>
 
 #include "base/error.h"
-#include "cli/map_data.h"
-#include "cli/mapping.h"
-#include "cli/recover.h"
-#include "cli/retrieve.h"
-#include "cli/submit.h"
 #include "files/output.h"
+#include "operations/map_data.h"
+#include "operations/mapping.h"
+#include "operations/recover.h"
+#include "operations/retrieve.h"
+#include "operations/submit.h"
 #include "transport/endpoint.h"
 #include "transport/time_limits.h"
 #include "xml/config.h"

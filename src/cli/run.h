@@ -2,7 +2,7 @@
 // and the output stream.
 #pragma once
 
-#include "cli/session.h"
+#include "operations/session.h"
 
 namespace zv {
 

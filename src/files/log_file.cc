@@ -2,56 +2,19 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <utility>
+#include "base/descriptor.h"
+#include "files/safe_file.h"
 
 namespace zv {
 
 namespace {
 
 // Read access as well, so that the last byte of the file can be looked at.
-constexpr int kPlaceFlags = O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-constexpr mode_t kPlaceMode = 0600;
+constexpr int kPlaceFlags = O_RDWR | O_APPEND | O_CREAT;
 constexpr mode_t kDirectoryMode = 0755;
 // Each retry means a recovery renamed the log in the short time between an
 // open and its lock; a handful is more than any real run needs.
 constexpr int kLockAttempts = 8;
-
-// Owns one descriptor; closing it also releases its lock.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);  // not retried: the descriptor is gone either way
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-template <class Call>
-auto retried(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result < 0 && errno == EINTR);
-  return result;
-}
-
-bool usable(const struct stat& info) {
-  return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == ::geteuid() &&
-         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-bool clear_nonblocking(int fd) {
-  int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
 
 // A recovery may have renamed the file away since it was opened.
 bool still_at_path(int fd, const char* path) {
@@ -65,11 +28,11 @@ bool still_at_path(int fd, const char* path) {
 Descriptor lock_place(const char* path, LogFileCalls& calls) {
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     Descriptor file(log_open_place(path));
-    if (!file.valid()) break;
+    if (!file) break;
     if (retried([&] { return calls.lock(file.get()); }) != 0) break;
     if (still_at_path(file.get(), path)) return file;
   }
-  return Descriptor(-1);
+  return {};
 }
 
 // A file that does not end with LF gets one before the record.  When the
@@ -100,7 +63,7 @@ bool write_all(int fd, std::span<iovec> parts, LogFileCalls& calls) {
 bool append_at(const char* path, std::string_view line, LogFileCalls& calls) {
   Descriptor file = lock_place(path, calls);
   struct stat info {};
-  if (!file.valid() || ::fstat(file.get(), &info) != 0) return false;
+  if (!file || ::fstat(file.get(), &info) != 0) return false;
   char line_end = '\n';
   iovec parts[3];
   std::size_t count = 0;
@@ -122,15 +85,7 @@ LogFileCalls& log_system_calls() {
   return calls;
 }
 
-int log_open_place(const char* path) {
-  Descriptor file(retried([&] { return ::open(path, kPlaceFlags, kPlaceMode); }));
-  struct stat info {};
-  if (!file.valid() || !clear_nonblocking(file.get()) || ::fstat(file.get(), &info) != 0 ||
-      !usable(info)) {
-    return -1;
-  }
-  return file.release();
-}
+int log_open_place(const char* path) { return safe_open(path, kPlaceFlags).release(); }
 
 bool log_write(std::string_view line, std::span<const LogPlace> places, LogFileCalls& calls) {
   for (const LogPlace& place : places) {

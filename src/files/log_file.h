@@ -3,12 +3,9 @@
 //
 // Places.  A record goes to the first usable place of a list, by default
 // logs/ZVClient.log (after making "logs"), ZVClient.log, /tmp/ZVClient.log
-// (after making "/tmp").  A place is opened without following a symbolic
-// link and without blocking, created with mode 0600 when missing, and used
-// only when it is a regular file with one link, owned by the effective user
-// and writable by nobody else.  So a FIFO never stalls the run, and a file
-// planted or linked by someone else is neither written nor trusted; such a
-// place is passed over for the next one.
+// (after making "/tmp").  A place is opened, and created with mode 0600
+// when missing, by the rule of safe_file.h; a place that fails it (a FIFO,
+// a link, a file planted by someone else) is passed over for the next one.
 //
 // Locking protocol, shared by every writer and by the recovery:
 // - A writer appends one record while holding flock(LOCK_EX) on the file,

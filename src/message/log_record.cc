@@ -1,11 +1,27 @@
 #include "message/log_record.h"
 
 #include "base/text.h"
-#include "message/recovery_log.h"
 
 namespace zv {
 
 namespace {
+
+bool needs_escape(char c) { return c == '\\' || c == '"'; }
+
+std::size_t encoded_size(std::string_view item) {
+  std::size_t size = item.size() + 2;
+  for (char c : item) size += needs_escape(c);
+  return size;
+}
+
+void append_encoded(Text& out, std::string_view item) {
+  out.push_back('"');
+  for (char c : item) {
+    if (needs_escape(c)) out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
 
 bool is_line_break(char c) { return c == '\n' || c == '\r'; }
 
@@ -60,6 +76,32 @@ bool escapes_decode(std::string_view payload) {
 
 }  // namespace
 
+Text log_encode_map_data(std::string_view item) {
+  Text encoded;
+  encoded.reserve(encoded_size(item));
+  append_encoded(encoded, item);
+  return encoded;
+}
+
+Text log_map_data_line(const char* transaction_id, Words items, std::size_t first) {
+  std::string_view id = transaction_id != nullptr ? transaction_id : "0";
+  std::size_t end = first;
+  std::size_t size = id.size() + 1;
+  while (end < items.size() && items[end] != nullptr) size += encoded_size(items[end++]) + 1;
+
+  // The blank after the id stays even without items: that is the record's
+  // documented form, and the reader takes the id alone back all the same.
+  Text line;
+  line.reserve(size);
+  line.append(id);
+  line.push_back(' ');
+  for (std::size_t i = first; i < end; ++i) {
+    if (i > first) line.push_back(' ');
+    append_encoded(line, items[i]);
+  }
+  return line;
+}
+
 bool log_message_is_plain(std::string_view message) {
   return !message.empty() && message.front() == '<' && !holds_line_break(message);
 }
@@ -77,6 +119,18 @@ Text log_map_data_record(const char* transaction_id, Words items, std::size_t fi
   if (plain) return log_map_data_line(transaction_id, items, first);
   Text id = log_encode_map_data(transaction_id != nullptr ? transaction_id : "0");
   return marked(kLogMarkMapData, log_map_data_line(id.c_str(), items, first));
+}
+
+LogRecord log_record(const Submission& submission) {
+  LogRecord record;
+  if (submission.kind == Submission::Kind::kMapData) {
+    record.owned = log_map_data_record(submission.transaction_id, submission.items, 0);
+  } else if (log_message_is_plain(submission.message)) {
+    record.plain = submission.message;  // as it stands: no copy of a large message
+  } else {
+    record.owned = log_message_record(submission.message);
+  }
+  return record;
 }
 
 LogRecordKind log_record_kind(std::string_view line) {

@@ -1,11 +1,12 @@
-// How a failed submission is written as one line of the recovery log, and
-// how a line is read back.
+// The record format of the recovery log: how a failed submission is written
+// as one line, and how a line is read back.  This module alone knows it.
 //
 // Two forms share the log.  The plain form: a ZVXML message is its text; a
-// data-map submission is its transaction id, then each item quoted with
-// backslash escapes.  A recovery sends a plain line that begins with '<' as
-// a message and any other plain line as a data-map line, whose first word
-// is the transaction id when it reads as a number.
+// data-map submission is its transaction id, then each item between double
+// quotes with every '\\' and '"' preceded by a backslash, so that the
+// data-map word splitter reads back exactly the same items.  A recovery sends a plain line that
+// begins with '<' as a message and any other plain line as a data-map line, whose first word is the
+// transaction id when it reads as a number.
 //
 // Submissions that the plain form cannot carry back unchanged are written in
 // the marked form: the byte kLogMark (ASCII record separator, 0x1E), a kind
@@ -33,12 +34,37 @@
 
 #include "base/error.h"
 #include "base/memory.h"
+#include "message/submission.h"
 
 namespace zv {
 
 inline constexpr char kLogMark = '\x1e';
 inline constexpr char kLogMarkMessage = 'M';
 inline constexpr char kLogMarkMapData = 'D';
+
+/// The item between double quotes, with every '\\' and '"' inside it
+/// preceded by a backslash.  Throws memory_exhausted.
+Text log_encode_map_data(std::string_view item);
+
+/// The data-map record, without line end: the transaction id unchanged
+/// ("0" for nullptr), one blank, then the encoded items from index `first`
+/// on, joined by single blanks; without items the line ends with the blank.
+/// The items end at the end of the span or at a nullptr entry, whichever
+/// comes first.  Throws memory_exhausted.
+Text log_map_data_line(const char* transaction_id, Words items, std::size_t first);
+
+/// The record of one submission.  `line()` is the log line without LF: the
+/// message itself when it is logged as it stands (no copy of a large
+/// message is made), else the text built here.
+struct LogRecord {
+  Text owned;
+  std::string_view plain;  ///< the plain message; empty when `owned` holds the line
+  std::string_view line() const { return plain.empty() ? std::string_view(owned) : plain; }
+};
+
+/// The record of `submission`, in the plain form when that carries it back
+/// unchanged, else in the marked form.  Throws memory_exhausted.
+LogRecord log_record(const Submission& submission);
 
 /// True when a message is logged as it stands (plain form).
 bool log_message_is_plain(std::string_view message);

@@ -1,33 +1,15 @@
 // The recovery log: every submission that could not be delivered is
 // appended as one line to logs/ZVClient.log, from which a later
-// --recover-file run submits it again.  Where the line goes and how it is
-// kept whole is log_file.h's business.
-//
-// A message is logged as its text.  A data-map submission is logged as its
-// transaction id followed by its items, each quoted with backslash escapes,
-// so that the data-map word splitter reads back exactly the same items.
+// --recover-file run submits it again.  The line is the submission's record
+// (log_record.h); where it goes and how it is kept whole is log_file.h's.
 #pragma once
 
-#include <cstddef>
 #include <span>
-#include <string_view>
 
-#include "base/memory.h"
 #include "files/log_file.h"
 #include "message/submission.h"
 
 namespace zv {
-
-/// The item between double quotes, with every '\\' and '"' inside it
-/// preceded by a backslash.  Throws memory_exhausted.
-Text log_encode_map_data(std::string_view item);
-
-/// The data-map record, without line end: the transaction id unchanged
-/// ("0" for nullptr), one blank, then the encoded items from index `first`
-/// on, joined by single blanks; without items the line ends with the blank.
-/// The items end at the end of the span or at a nullptr entry, whichever
-/// comes first.  Throws memory_exhausted.
-Text log_map_data_line(const char* transaction_id, Words items, std::size_t first);
 
 /// Appends `submission` to the first usable of `places` (log_file.h), in
 /// the plain or the marked form (log_record.h), whichever carries it back

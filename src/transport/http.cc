@@ -276,20 +276,6 @@ int send_request(Connection& connection, const Endpoint& endpoint, const ParamLi
 
 }  // namespace
 
-Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                        std::optional<std::time_t> now) {
-  const ParamList& params = list != nullptr ? *list : kNoParams;
-  std::size_t form_length = http_form_length(params);
-  Text request;
-  request.reserve(endpoint.path.size() + endpoint.host.size() + form_length + kHeadRoom);
-  append_head(request, endpoint, params, method, now, form_length);
-  if (method == kHttpPost) {
-    http_append_form(params, form_length, request);
-    request += '\n';
-  }
-  return request;
-}
-
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
                 std::string_view& failure) {
   failure = {};

@@ -33,12 +33,6 @@ class ReplySink {
   virtual bool wants_body() const = 0;
 };
 
-/// The whole request text: request line, header lines (bare LF ends), and
-/// for a POST the form body and one more LF.  The Date line is left out when
-/// `now` is nullopt.  Throws memory_exhausted.
-Text http_build_request(const Endpoint& endpoint, const ParamList* list, HttpMethod method,
-                        std::optional<std::time_t> now);
-
 /// Connects, writes the request, reads the reply until the agent closes the
 /// connection (or the body reaches its Content-Length) and hands it to
 /// `sink`.  True when the agent answered, that is when the reply's status

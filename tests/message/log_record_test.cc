@@ -6,12 +6,26 @@
 #include <gtest/gtest.h>
 
 #include "message/map_data_split.h"
-#include "message/recovery_log.h"
 
 namespace zv {
 namespace {
 
 std::string str(const Text& text) { return std::string(text.data(), text.size()); }
+
+TEST(LogRecord, EncodesItemsAndDataMapLines) {
+  const std::pair<std::string, std::string> items[] = {{"", R"("")"},
+                                                       {R"(c:\d)", R"("c:\\d")"},
+                                                       {R"(say "hi")", R"("say \"hi\"")"},
+                                                       {"\xff", "\"\xff\""}};
+  for (const auto& [item, expected] : items)
+    EXPECT_EQ(std::string(log_encode_map_data(item)), expected);
+  // The items from the given index on; no transaction id is 0; without
+  // items the id keeps its blank.
+  const char* words[] = {"12", "a b", R"(c:\d)", nullptr};
+  EXPECT_EQ(std::string(log_map_data_line("12", Words(words), 1)), R"(12 "a b" "c:\\d")");
+  EXPECT_EQ(std::string(log_map_data_line(nullptr, Words(words, 2), 1)), R"(0 "a b")");
+  EXPECT_EQ(std::string(log_map_data_line("42", Words(words), 9)), "42 ");
+}
 
 TEST(LogRecord, MessagesComeBackByteForByte) {
   struct Case {

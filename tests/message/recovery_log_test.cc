@@ -19,21 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(RecoveryLog, EncodesItemsAndDataMapLines) {
-  const std::pair<std::string, std::string> items[] = {{"", R"("")"},
-                                                       {R"(c:\d)", R"("c:\\d")"},
-                                                       {R"(say "hi")", R"("say \"hi\"")"},
-                                                       {"\xff", "\"\xff\""}};
-  for (const auto& [item, expected] : items)
-    EXPECT_EQ(std::string(log_encode_map_data(item)), expected);
-  // The items from the given index on; no transaction id is 0; without
-  // items the id keeps its blank.
-  const char* words[] = {"12", "a b", R"(c:\d)", nullptr};
-  EXPECT_EQ(std::string(log_map_data_line("12", Words(words), 1)), R"(12 "a b" "c:\\d")");
-  EXPECT_EQ(std::string(log_map_data_line(nullptr, Words(words, 2), 1)), R"(0 "a b")");
-  EXPECT_EQ(std::string(log_map_data_line("42", Words(words), 9)), "42 ");
-}
-
 // The log is private to its owner; where "logs" cannot be a directory, the
 // log is written in the working directory instead.
 TEST(RecoveryLog, PrivateFileAndFallbackWhenLogsIsAFile) {

@@ -12,9 +12,9 @@
 
 #include "agent_fixture.h"
 #include "base/error.h"
-#include "cli/mapping.h"
-#include "cli/session.h"
 #include "files/output.h"
+#include "operations/mapping.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

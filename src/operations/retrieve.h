@@ -1,7 +1,7 @@
 // Status and response retrieval by GET.
 #pragma once
 
-#include "cli/session.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

@@ -1,13 +1,13 @@
-#include "cli/map_data.h"
+#include "operations/map_data.h"
 
 #include <optional>
 
 #include "base/error.h"
 #include "base/text.h"
-#include "cli/each_line.h"
-#include "cli/exchange.h"
 #include "message/map_data_split.h"
 #include "message/submission.h"
+#include "operations/each_line.h"
+#include "operations/exchange.h"
 #include "xml/xml_document.h"
 
 namespace zv {

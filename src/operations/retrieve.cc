@@ -1,7 +1,7 @@
-#include "cli/retrieve.h"
+#include "operations/retrieve.h"
 
-#include "cli/exchange.h"
-#include "cli/reply.h"
+#include "operations/exchange.h"
+#include "operations/reply.h"
 
 namespace zv {
 

@@ -3,7 +3,7 @@
 // "transactionid" and one "mapdata" per item.
 #pragma once
 
-#include "cli/session.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

@@ -3,8 +3,8 @@
 // agent did not take goes to the recovery log.
 #pragma once
 
-#include "cli/session.h"
 #include "message/submission.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 #include "transport/form.h"
 

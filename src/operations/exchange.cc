@@ -1,8 +1,8 @@
-#include "cli/exchange.h"
+#include "operations/exchange.h"
 
 #include "base/error.h"
-#include "cli/reply.h"
 #include "message/recovery_log.h"
+#include "operations/reply.h"
 #include "transport/http.h"
 
 namespace zv {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/memory.h"
-#include "cli/session.h"
+#include "operations/session.h"
 #include "transport/http.h"
 
 namespace zv {

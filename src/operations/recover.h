@@ -1,38 +1,11 @@
 // Recovery: resubmitting what earlier runs could not deliver.
 #pragma once
 
-#include <optional>
-
-#include "base/memory.h"
-#include "cli/recover_progress.h"
-#include "cli/session.h"
+#include "files/recover_progress.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {
-
-/// The files that go with a recovery of one path P.
-struct RecoverNames {
-  Text recover;   ///< "P.recover": the file being recovered
-  Text lock;      ///< "P.recover.lock"
-  Text progress;  ///< "P.recover.offset"
-};
-
-/// The names for `path`.  Throws memory_exhausted.
-RecoverNames recover_names(const char* path);
-
-/// A file renamed to its recover name, open for reading, with the progress
-/// file that names it.
-struct RenamedRecoverFile {
-  Descriptor file;
-  RecoverProgress progress;
-};
-
-/// Renames `path` to its recover name, replacing any file of that name in
-/// the same step.  `path` must be a regular file of this user (opened
-/// without following a link); the progress file naming it at offset 0 is
-/// written before the rename.  nullopt when any step fails; a failed rename
-/// deletes nothing (the progress file it wrote is removed again).
-std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const RecoverNames& names);
 
 /// Sends one line of a recovery log again, as the submission it records.
 /// The line may be changed in place.

@@ -1,12 +1,12 @@
-#include "cli/mapping.h"
+#include "operations/mapping.h"
 
 #include <cstdio>
 #include <optional>
 
 #include "base/error.h"
-#include "cli/submit.h"
 #include "files/file.h"
 #include "message/transaction.h"
+#include "operations/submit.h"
 
 namespace zv {
 

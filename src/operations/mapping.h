@@ -2,7 +2,7 @@
 // name=value lines of a mapping file, submitted as one message.
 #pragma once
 
-#include "cli/session.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

@@ -1,4 +1,4 @@
-#include "cli/recover_progress.h"
+#include "files/recover_progress.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
+
+#include "base/text.h"
 
 namespace zv {
 
@@ -69,30 +72,42 @@ void unlink_quietly(const char* path) {
 
 }  // namespace
 
-Descriptor open_own_file(const char* path, int flags, FileId* id) {
-  Descriptor fd;
-  do {
-    fd = Descriptor(::open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  } while (!fd && errno == EINTR);
-  struct stat status;
-  if (!fd || ::fstat(fd.get(), &status) != 0) return {};
-  if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) return {};
-  int status_flags = ::fcntl(fd.get(), F_GETFL);
-  if (status_flags < 0 || ::fcntl(fd.get(), F_SETFL, status_flags & ~O_NONBLOCK) != 0) return {};
-  if (id != nullptr) *id = {status.st_dev, status.st_ino};
-  return fd;
+// Log writers hold the lock of the file while they append; one that opened
+// it before the rename may still be mid-record.  Taking the lock once lets
+// that record finish before the file's size is taken as its end.
+void wait_for_writers(int fd) {
+  if (lock_exclusive(fd)) ::flock(fd, LOCK_UN);
 }
 
-bool lock_exclusive(int fd) {
-  int result;
-  do {
-    result = ::flock(fd, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
+bool path_exists(const char* path) {
+  struct stat status;
+  return ::lstat(path, &status) == 0 || errno != ENOENT;
+}
+
+RecoverNames recover_names(const char* path) {
+  Text recover = string_concat(path, ".", "recover");
+  Text lock = string_concat(recover, ".", "lock");
+  Text progress = string_concat(recover, ".", "offset");
+  return {std::move(recover), std::move(lock), std::move(progress)};
+}
+
+std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const RecoverNames& names) {
+  FileId id;
+  Descriptor file = safe_open(path, O_RDONLY, &id);
+  if (!file) return std::nullopt;
+  std::optional<RecoverProgress> progress = RecoverProgress::create(names.progress.c_str(), id);
+  if (!progress) return std::nullopt;
+  // A plain rename replaces an old file of the recover name atomically:
+  // nothing is removed before it, so a failure deletes nothing.
+  if (std::rename(path, names.recover.c_str()) != 0) {
+    progress->remove();
+    return std::nullopt;
+  }
+  return RenamedRecoverFile{std::move(file), std::move(*progress)};
 }
 
 Descriptor lock_recovery(const char* path) {
-  Descriptor fd = open_own_file(path, O_RDONLY | O_CREAT);
+  Descriptor fd = safe_open(path, O_RDONLY | O_CREAT);
   if (!fd || !lock_exclusive(fd.get())) return {};
   return fd;
 }
@@ -102,7 +117,7 @@ RecoverProgress::RecoverProgress(const char* path, Descriptor fd, std::uint64_t 
 
 std::optional<RecoverProgress> RecoverProgress::create(const char* path, FileId file) {
   unlink_quietly(path);  // a stale one; a new file is made below
-  Descriptor fd = open_own_file(path, O_RDWR | O_CREAT | O_EXCL);
+  Descriptor fd = safe_open(path, O_RDWR | O_CREAT | O_EXCL);
   char record[kRecordSize];
   put_number(record, static_cast<std::uint64_t>(file.device));
   put_number(record + kDigits + 1, static_cast<std::uint64_t>(file.inode));
@@ -116,7 +131,7 @@ std::optional<RecoverProgress> RecoverProgress::create(const char* path, FileId 
 }
 
 std::optional<RecoverProgress> RecoverProgress::pending(const char* path, const FileId* file) {
-  Descriptor fd = open_own_file(path, O_RDWR);
+  Descriptor fd = safe_open(path, O_RDWR);
   std::uint64_t fields[3];
   if (fd && file != nullptr && read_record(fd.get(), fields) &&
       fields[0] == static_cast<std::uint64_t>(file->device) &&

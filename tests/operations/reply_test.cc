@@ -1,4 +1,4 @@
-#include "cli/reply.h"
+#include "operations/reply.h"
 
 #include <unistd.h>
 

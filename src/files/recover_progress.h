@@ -15,31 +15,14 @@
 //   before the rename and is stale.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 
 #include "base/descriptor.h"
+#include "base/memory.h"
+#include "files/safe_file.h"
 
 namespace zv {
-
-/// The identity of a file.
-struct FileId {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const FileId&) const = default;
-};
-
-/// Opens `path` without following a symbolic link and without blocking on
-/// a FIFO (`flags` are added to O_NOFOLLOW|O_NONBLOCK|O_CLOEXEC; blocking
-/// is restored after the open), and keeps it only when it is a regular file
-/// owned by the user running the program.  `id`, when given, receives its
-/// identity.  An invalid Descriptor otherwise.
-Descriptor open_own_file(const char* path, int flags, FileId* id = nullptr);
-
-/// Waits for flock(LOCK_EX) on `fd` (retried on EINTR); false on failure.
-bool lock_exclusive(int fd);
 
 /// Creates (if needed) and locks the lock file `path` for as long as the
 /// result lives.  An invalid Descriptor when it cannot be opened or locked.
@@ -53,7 +36,7 @@ class RecoverProgress {
   static std::optional<RecoverProgress> create(const char* path, FileId file);
   /// The progress file at `path` when it names `file` (nullptr: there is
   /// no file under the recover name).  Any other file at `path` (stale,
-  /// unreadable, not a regular file of this user) is removed: nullopt.
+  /// unreadable, failing the rule of safe_file.h) is removed: nullopt.
   static std::optional<RecoverProgress> pending(const char* path, const FileId* file);
 
   /// The offset of the next unhandled line.
@@ -69,5 +52,37 @@ class RecoverProgress {
   Descriptor fd_;
   std::uint64_t offset_;
 };
+
+/// Lets an append that a log writer began before a rename finish: takes the
+/// writers' lock on `fd` once and gives it back, so that the file's size
+/// afterwards is its end.
+void wait_for_writers(int fd);
+
+/// True unless lstat says that nothing is at `path`.
+bool path_exists(const char* path);
+
+/// The files that go with a recovery of one path P.
+struct RecoverNames {
+  Text recover;   ///< "P.recover": the file being recovered
+  Text lock;      ///< "P.recover.lock"
+  Text progress;  ///< "P.recover.offset"
+};
+
+/// The names for `path`.  Throws memory_exhausted.
+RecoverNames recover_names(const char* path);
+
+/// A file renamed to its recover name, open for reading, with the progress
+/// file that names it.
+struct RenamedRecoverFile {
+  Descriptor file;
+  RecoverProgress progress;
+};
+
+/// Renames `path` to its recover name, replacing any file of that name in
+/// the same step.  `path` must be a regular file of this user (opened
+/// without following a link); the progress file naming it at offset 0 is
+/// written before the rename.  nullopt when any step fails; a failed rename
+/// deletes nothing (the progress file it wrote is removed again).
+std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const RecoverNames& names);
 
 }  // namespace zv

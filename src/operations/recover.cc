@@ -1,19 +1,13 @@
-#include "cli/recover.h"
+#include "operations/recover.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 
 #include "base/error.h"
 #include "base/text.h"
-#include "cli/map_data.h"
-#include "cli/submit.h"
 #include "files/file.h"
 #include "message/log_record.h"
+#include "operations/map_data.h"
+#include "operations/submit.h"
 
 namespace zv {
 
@@ -26,41 +20,7 @@ void report_unmodifiable() {
   set_exit_code(kExitFile);
 }
 
-// Log writers hold the lock of the file while they append; one that opened
-// it before the rename may still be mid-record.  Taking the lock once lets
-// that record finish before the file's size is taken as its end.
-void wait_for_writers(int fd) {
-  if (lock_exclusive(fd)) ::flock(fd, LOCK_UN);
-}
-
-bool exists(const char* path) {
-  struct stat status;
-  return ::lstat(path, &status) == 0 || errno != ENOENT;
-}
-
 }  // namespace
-
-RecoverNames recover_names(const char* path) {
-  Text recover = string_concat(path, ".", "recover");
-  Text lock = string_concat(recover, ".", "lock");
-  Text progress = string_concat(recover, ".", "offset");
-  return {std::move(recover), std::move(lock), std::move(progress)};
-}
-
-std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const RecoverNames& names) {
-  FileId id;
-  Descriptor file = open_own_file(path, O_RDONLY, &id);
-  if (!file) return std::nullopt;
-  std::optional<RecoverProgress> progress = RecoverProgress::create(names.progress.c_str(), id);
-  if (!progress) return std::nullopt;
-  // A plain rename replaces an old file of the recover name atomically:
-  // nothing is removed before it, so a failure deletes nothing.
-  if (std::rename(path, names.recover.c_str()) != 0) {
-    progress->remove();
-    return std::nullopt;
-  }
-  return RenamedRecoverFile{std::move(file), std::move(*progress)};
-}
 
 void recover_line(Session& session, const Endpoint& endpoint, char* line) {
   if (line == nullptr || *line == '\0') return;
@@ -109,7 +69,7 @@ void recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
 // Finishes the recovery a killed run left; false when there is none.
 bool resume_pending(Session& session, const Endpoint& endpoint, const RecoverNames& names) {
   FileId id;
-  Descriptor fd = open_own_file(names.recover.c_str(), O_RDONLY, &id);
+  Descriptor fd = safe_open(names.recover.c_str(), O_RDONLY, &id);
   std::optional<RecoverProgress> progress =
       RecoverProgress::pending(names.progress.c_str(), fd ? &id : nullptr);
   if (!progress) return false;
@@ -124,13 +84,13 @@ void recover_file(Session& session, const Endpoint& endpoint) {
   RecoverNames names = recover_names(path);
   // Nothing to recover and nothing pending: no lock file is left behind
   // for a path that was never a log.  Both are looked at again under the lock.
-  if (!exists(path) && !exists(names.progress.c_str())) return report_unmodifiable();
+  if (!path_exists(path) && !path_exists(names.progress.c_str())) return report_unmodifiable();
   Descriptor lock = lock_recovery(names.lock.c_str());
   if (!lock) return report_unmodifiable();
   bool resumed = resume_pending(session, endpoint, names);
   std::optional<RenamedRecoverFile> renamed = rename_recover_file(path, names);
   if (!renamed) {
-    if (!resumed || exists(path)) report_unmodifiable();
+    if (!resumed || path_exists(path)) report_unmodifiable();
     return;
   }
   recover_lines(session, endpoint, std::move(renamed->file), renamed->progress);

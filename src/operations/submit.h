@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "cli/session.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

@@ -1,8 +1,8 @@
-#include "cli/submit.h"
+#include "operations/submit.h"
 
 #include "base/error.h"
-#include "cli/each_line.h"
-#include "cli/exchange.h"
+#include "operations/each_line.h"
+#include "operations/exchange.h"
 
 namespace zv {
 

@@ -1,0 +1,34 @@
+// The one rule by which the program opens a file that it keeps or trusts
+// (a recovery log, the recovery's own bookkeeping).
+//
+// The path is opened without following a symbolic link and without
+// blocking on a FIFO, close-on-exec, and kept only when it is a regular file
+// with one link, owned by the effective user and writable by nobody else.
+// So a FIFO never stalls the run, and a file planted or linked by someone
+// else is neither written nor read.
+#pragma once
+
+#include <sys/types.h>
+
+#include "base/descriptor.h"
+
+namespace zv {
+
+/// The identity of a file.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+/// Opens `path` under the rule above; `flags` (O_RDONLY, O_RDWR, O_APPEND,
+/// O_CREAT, O_EXCL) are added to O_NOFOLLOW|O_NONBLOCK|O_CLOEXEC, a file
+/// created here gets mode 0600, and blocking is restored after the open.
+/// `id`, when given, receives the file's identity.  An invalid Descriptor
+/// when the path cannot be opened or fails the rule (errno is not kept).
+Descriptor safe_open(const char* path, int flags, FileId* id = nullptr);
+
+/// Waits for flock(LOCK_EX) on `fd` (retried on EINTR); false on failure.
+bool lock_exclusive(int fd);
+
+}  // namespace zv
