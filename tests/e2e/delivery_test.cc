@@ -118,5 +118,27 @@ TEST(Delivery, SlowRepliesAreNotCutWhileTheyProgress) {
   EXPECT_EQ(r.out, body);
 }
 
+// Each variable sets its own limit, and 0 waits for ever: a reply that
+// stops for 0.8 s after its first byte is cut only by an I/O limit shorter
+// than that.
+TEST(Delivery, TimeLimitsComeFromTheirOwnVariables) {
+  const struct {
+    Env env;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{{"ZVCLIENT_IO_TIMEOUT", "0"}}, 0, ""},
+      {{{"ZVCLIENT_IO_TIMEOUT", "0.3"}}, 10, comm_failure(kSilent)},
+      {{{"ZVCLIENT_CONNECT_TIMEOUT", "0.3"}}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(), {"--reply", "split=1 pause=800"});
+    RunResult r = fixture.run({"<a>x</a>"}, c.env);
+    EXPECT_EQ(r.status, c.status) << c.env[0].first << "=" << c.env[0].second;
+    EXPECT_EQ(r.err, c.err) << c.env[0].first << "=" << c.env[0].second;
+  }
+}
+
 }  // namespace
 }  // namespace zv::test

@@ -110,6 +110,10 @@ TEST_F(Exchange, AgentDownReportsAndLogsTheSubmission) {
   RunResult status = client.run({"--get-status"});
   EXPECT_EQ(status.status, 10);
   EXPECT_EQ(client.read("logs/ZVClient.log"), "<a>one</a>\n<a>two</a>\n");
+  // A retrieval stops at the first exchange that cannot be made.
+  RunResult responses = client.run({"--get-response", "c", "--get-response-max", "5"});
+  EXPECT_EQ(responses.status, 10);
+  EXPECT_EQ(responses.err, comm_failure("No server is listening at the remote address."));
 }
 
 // However the agent cuts and delivers its reply, the client sees one reply.

@@ -23,8 +23,10 @@ TEST(HostileAgent, EndlessOrFalseRepliesStayBounded) {
       {"endless-body status=500", 50, comm_failure("Internal Server Error"), 64 << 10},
       {"length=67108864 body=\"<transaction><data><a>1</a></data></transaction>\"", 10,
        comm_failure(kCut), 64 << 10},
-      // The largest body the client keeps, and not a byte more.
+      // The largest body the client keeps, and not a byte more, also when
+      // the reply announces a larger one.
       {"endless-body", 10, comm_failure(kTooLarge), 1 << 20},
+      {"body-mib=300", 10, comm_failure(kTooLarge), 1 << 20},
   };
   for (const auto& c : cases) {
     ClientFixture fixture;

@@ -134,6 +134,21 @@ TEST(FileReadLine, EarlierLinesLeaveNoBytesBehind) {
   EXPECT_EQ(bytes.find("CRET"), std::string_view::npos);
 }
 
+// The read block keeps nothing the reader has taken: consumed bytes are
+// zero at once, before the block is reused or released.
+TEST(BlockReader, ConsumedBytesAreWipedAtOnce) {
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  ASSERT_EQ(write(pipe_ends[1], "SECRET-tail", 11), 11);
+  close(pipe_ends[1]);
+  BlockReader reader(pipe_ends[0], true);
+  ASSERT_TRUE(reader.fill());
+  const char* start = reader.pending().data();
+  reader.consume(7);
+  EXPECT_EQ(std::string_view(start, 7), std::string_view("\0\0\0\0\0\0\0", 7));
+  EXPECT_EQ(reader.pending(), "tail");
+}
+
 // Short random inputs over the bytes the reader treats specially, each
 // checked as the fuzzing entry checks it.  Each input costs two fresh line
 // buffers, which the sanitizers make slow: keep the count modest.

@@ -3,6 +3,7 @@
 // open and lock.
 #include "files/log_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "agent_fixture.h"
 #include "base/error.h"
+#include "files/safe_file.h"
 #include "message/recovery_log.h"
 
 namespace zv {
@@ -81,6 +83,29 @@ TEST(LogFile, UnusablePlacesArePassedOver) {
     EXPECT_EQ(test::file_contents(good_path), "rec\n") << name;
     expect_untouched(bad.path(), name);
   }
+}
+
+// The rule itself, as the recovery meets it: read-only opens refuse the
+// same files, a FIFO without blocking, and an acceptable file gives its
+// identity.
+TEST(SafeOpen, RefusesWhatTheLogRefuses) {
+  for (const auto& [name, spoil] : kSpoilers) {
+    test::TempDir dir;
+    std::string path = dir.path() + "/f";
+    if (!spoil(path)) continue;
+    EXPECT_FALSE(safe_open(path.c_str(), O_RDONLY)) << name;
+  }
+  test::TempDir dir;
+  std::string path = dir.path() + "/f";
+  put(path, "old\n", 0644);
+  FileId id;
+  Descriptor fd = safe_open(path.c_str(), O_RDONLY, &id);
+  ASSERT_TRUE(fd);
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(id, (FileId{info.st_dev, info.st_ino}));
+  EXPECT_EQ(fcntl(fd.get(), F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_NE(fcntl(fd.get(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST(LogFile, NoUsablePlaceIsReported) {
