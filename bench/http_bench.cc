@@ -11,7 +11,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include "cli/arguments.h"
 #include "files/output.h"
 #include "operations/reply.h"
 #include "operations/session.h"
@@ -88,7 +87,7 @@ void BM_ReplyHandler(benchmark::State& state) {
     zv::Parser parser;
     zv::Session session{arguments, parser, &sink};
     zv::ReplyHandler handler(session);
-    handler.header("HTTP/1.0 200 OK\r\n\r\n", announced);
+    handler.header("HTTP/1.0 200 OK\r\n\r\n", 200, announced);
     for (std::size_t at = 0; at < body.size(); at += kPiece) {
       handler.body(body.substr(at, kPiece));
     }

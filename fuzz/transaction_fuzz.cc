@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "base/memory.h"
-#include "cli/arguments.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "message/transaction.h"
+#include "operations/session.h"
 
 namespace zv {
 

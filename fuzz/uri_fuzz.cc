@@ -4,9 +4,9 @@
 
 #include "base/error.h"
 #include "base/memory.h"
-#include "cli/arguments.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
+#include "operations/session.h"
 #include "transport/endpoint.h"
 
 namespace zv {

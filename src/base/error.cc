@@ -1,5 +1,7 @@
 #include "base/error.h"
 
+#include "base/text.h"
+
 namespace zv {
 
 namespace {
@@ -34,15 +36,30 @@ void put(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+// Texts may come from the agent or from input: every byte that is no
+// printable UTF-8 character (a terminal escape, a line break, a NUL, a
+// malformed sequence) is written as one '?', so that a document can reach a
+// person's screen and an XML reader alike.
+void put_printable(std::FILE* stream, std::string_view text) {
+  while (!text.empty()) {
+    std::size_t run = 0;
+    for (std::size_t n; (n = printable_utf8_length(text.substr(run))) > 0;) run += n;
+    put(stream, text.substr(0, run));
+    if (run == text.size()) return;
+    put(stream, "?");
+    text.remove_prefix(run + 1);
+  }
+}
+
 // Element content with its markup characters as entities, so that a text
 // from the agent (a reason phrase) cannot close the element and add its own.
 void put_escaped(std::FILE* stream, std::string_view text) {
   for (std::size_t at; (at = text.find_first_of("&<>")) != std::string_view::npos;) {
-    put(stream, text.substr(0, at));
+    put_printable(stream, text.substr(0, at));
     put(stream, text[at] == '&' ? "&amp;" : text[at] == '<' ? "&lt;" : "&gt;");
     text.remove_prefix(at + 1);
   }
-  put(stream, text);
+  put_printable(stream, text);
 }
 
 // CDATA content: a "]]>" inside would end the section, so the section is
@@ -50,11 +67,11 @@ void put_escaped(std::FILE* stream, std::string_view text) {
 void put_cdata(std::FILE* stream, std::string_view text) {
   constexpr std::string_view kEnd = "]]>";
   for (std::size_t at; (at = text.find(kEnd)) != std::string_view::npos;) {
-    put(stream, text.substr(0, at + 2));
+    put_printable(stream, text.substr(0, at + 2));
     put(stream, "]]><![CDATA[");
     text.remove_prefix(at + 2);
   }
-  put(stream, text);
+  put_printable(stream, text);
 }
 
 }  // namespace

@@ -37,8 +37,10 @@ using Words = std::span<const char* const>;
 /// Writes one error document to `stream`.  Texts may come from the agent or
 /// from input, so none can change the document's structure: '&', '<' and
 /// '>' in code, text and detail are written as entities, and a "]]>" in a
-/// word splits the CDATA section around it.  Texts without these are
-/// written exactly as given.  With `words`, an incoming_message element
+/// word splits the CDATA section around it; and every byte that is no
+/// printable UTF-8 character (control characters, line breaks, malformed
+/// sequences) is written as '?' (printable_utf8_length in text.h).  Texts
+/// without these are written exactly as given.  With `words`, an incoming_message element
 /// holds them joined by single blanks.
 void print_error(std::FILE* stream, std::string_view code, std::string_view text,
                  std::string_view detail, const Words* words);

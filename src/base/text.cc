@@ -31,4 +31,41 @@ std::optional<Text> string_trim(std::string_view text, char ch) {
   return Text(text.substr(start, end - start + 1));
 }
 
+std::size_t printable_utf8_length(std::string_view text) {
+  if (text.empty()) return 0;
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(0);
+  if (lead < 0x80) return lead == '\t' || (lead >= 0x20 && lead < 0x7f) ? 1 : 0;
+  // The range the second byte must fall in, by the lead byte; later bytes
+  // are plain continuation bytes (0x80 to 0xBF).
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;
+  if (lead == 0xc2) {
+    length = 2, low = 0xa0;  // C2 80..9F are the C1 controls
+  } else if (lead > 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead == 0xe0) {
+    length = 3, low = 0xa0;
+  } else if (lead == 0xed) {
+    length = 3, high = 0x9f;  // no surrogates
+  } else if (lead > 0xe0 && lead <= 0xef) {
+    length = 3;
+  } else if (lead == 0xf0) {
+    length = 4, low = 0x90;
+  } else if (lead > 0xf0 && lead <= 0xf3) {
+    length = 4;
+  } else if (lead == 0xf4) {
+    length = 4, high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xbf) return 0;
+  }
+  // U+FFFE and U+FFFF are no characters of an XML document.
+  if (lead == 0xef && byte(1) == 0xbf && byte(2) >= 0xbe) return 0;
+  return length;
+}
+
 }  // namespace zv

@@ -22,4 +22,10 @@ Text string_concat(std::string_view first, std::string_view second, std::string_
 /// nothing is left.  Throws memory_exhausted.
 std::optional<Text> string_trim(std::string_view text, char ch);
 
+/// The length of the printable UTF-8 character that `text` begins with
+/// (1 for a tab or an ASCII character from ' ' to '~'), or 0 when its first
+/// byte begins none: a control character (C0, DEL, C1), a malformed or
+/// overlong sequence, a surrogate, U+FFFE or U+FFFF, or a cut sequence.
+std::size_t printable_utf8_length(std::string_view text);
+
 }  // namespace zv

@@ -32,9 +32,9 @@ void post(Session& session, const Endpoint& endpoint, const Submission& submissi
   ParamList list = submission_params(submission);
   ReplyHandler handler(session);
   bool answered = query(endpoint, &list, kHttpPost, handler);
-  // A 5xx status says the agent could not take the submission now; any
-  // other status says it was taken, or refused for good.
-  if (!answered || handler.status_code() / 100 == 5) log_submission(submission);
+  // A 5xx, 408, 429 or a redirect says the agent did not take the
+  // submission now; any other status says it was taken, or refused for good.
+  if (!answered || http_status_means_later(handler.status_code())) log_submission(submission);
 }
 
 }  // namespace zv

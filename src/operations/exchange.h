@@ -15,8 +15,9 @@ namespace zv {
 bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list);
 
 /// Sends `submission` by POST.  One that the agent did not answer, or
-/// answered with a 5xx status (it could not take it now), is written to the
-/// recovery log; one answered with any other status counts as delivered.
+/// answered with a status that means "later" (5xx, 408, 429, 3xx), is
+/// written to the recovery log; one answered with any other status counts
+/// as delivered (or refused for good).
 /// Throws memory_exhausted when the parameter list cannot be made: then
 /// nothing is sent or logged.
 void post(Session& session, const Endpoint& endpoint, const Submission& submission);

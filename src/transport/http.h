@@ -1,4 +1,6 @@
-// One HTTP/1.0 request/reply exchange with the agent.
+// One HTTP/1.0 request/reply exchange with the agent.  Every request and
+// header line ends with CR LF; nothing follows the body that Content-Length
+// does not count; every request names its Host and closes the connection.
 #pragma once
 
 #include <cstdint>
@@ -9,36 +11,20 @@
 #include "base/memory.h"
 #include "transport/endpoint.h"
 #include "transport/form.h"
+#include "transport/reply_reader.h"
 
 namespace zv {
 
 enum HttpMethod : int { kHttpPost = 1, kHttpGet = 2 };
 
-/// Where the exchange hands the reply, as it arrives.  The exchange owns
-/// the protocol (header end, body length, limits); the sink decides what
-/// the reply means and what becomes of it.
-class ReplySink {
- public:
-  virtual ~ReplySink() = default;
-  /// The reply's header, everything up to and including the empty line
-  /// (or as much as arrived, when it never ended), and the body length it
-  /// announces, if any.
-  virtual void header(std::string_view bytes, std::optional<std::uint64_t> body_length) = 0;
-  /// The next piece of the body.
-  virtual void body(std::string_view piece) = 0;
-  /// The reply is over.  `cut` is empty for a whole reply; otherwise it
-  /// says why the reply is not whole.
-  virtual void end(std::string_view cut) = 0;
-  /// False once more body would change nothing; the exchange stops reading.
-  virtual bool wants_body() const = 0;
-};
-
 /// Connects, writes the request, reads the reply until the agent closes the
-/// connection (or the body reaches its Content-Length) and hands it to
-/// `sink`.  True when the agent answered, that is when the reply's status
-/// line arrived whole, whatever the status and whatever came after it;
-/// false when the exchange could not be made or the agent gave no status
-/// line (closed, reset, or silent past the time limit).  Nothing is
+/// connection (or the body is complete) and hands it to `sink`
+/// (reply_reader.h).  A write that fails because the agent answered early
+/// and closed still reads that answer.  True when the agent answered, that
+/// is when a well-formed final status line arrived whole, whatever the
+/// status and whatever came after it; false when the exchange could not be
+/// made or the agent gave no such line (closed, reset, silent past the time
+/// limit, or something that is not an HTTP reply).  Nothing is
 /// reported here: `failure` then says why, as the detail of a
 /// COMMUNICATIONS_FAILURE report (a text of static storage), or is empty
 /// when memory ran out (which the memory gate has reported).

@@ -96,11 +96,11 @@ class SystemResolver final : public Resolver {
 SystemResolver system_resolver;
 Resolver* current_resolver = &system_resolver;
 
-// Waits until `descriptor` is ready for `events`, at most `limit_ms` in all
-// (0: for ever), however often a signal interrupts the wait.  Returns 0 when
-// ready (or in error: the next call says which), ETIMEDOUT, or the errno of
-// a failed poll.
-int wait_ready(int descriptor, short events, int limit_ms) {
+// Waits until `descriptor` is ready for one of `events`, at most `limit_ms`
+// in all (0: for ever), however often a signal interrupts the wait; `ready`
+// receives what poll reported.  Returns 0 when ready (or in error: the next
+// call says which), ETIMEDOUT, or the errno of a failed poll.
+int wait_events(int descriptor, short events, int limit_ms, short& ready) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
   pollfd watch{descriptor, events, 0};
@@ -111,11 +111,19 @@ int wait_ready(int descriptor, short events, int limit_ms) {
       if (left <= 0) return ETIMEDOUT;
       wait_ms = static_cast<int>(left);
     }
-    int ready = poll(&watch, 1, wait_ms);
-    if (ready > 0) return 0;
-    if (ready == 0) return ETIMEDOUT;
+    int count = poll(&watch, 1, wait_ms);
+    if (count > 0) {
+      ready = watch.revents;
+      return 0;
+    }
+    if (count == 0) return ETIMEDOUT;
     if (errno != EINTR) return errno;
   }
+}
+
+int wait_ready(int descriptor, short events, int limit_ms) {
+  short ready = 0;
+  return wait_events(descriptor, events, limit_ms, ready);
 }
 
 // Returns 0 once connected, else the errno of the failure.  The descriptor
@@ -200,10 +208,15 @@ int socket_write(Connection& connection, std::string_view bytes) {
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-      if (int error = wait_ready(connection.descriptor(), POLLOUT, connection.io_ms());
+      // The agent may answer (or close) before it has read the whole
+      // request: then the answer is read instead of waiting to write more.
+      short ready = 0;
+      if (int error =
+              wait_events(connection.descriptor(), POLLOUT | POLLIN, connection.io_ms(), ready);
           error != 0) {
         return error;
       }
+      if ((ready & POLLOUT) == 0) return kSocketPeerSpoke;
       continue;
     }
     next += sent;

@@ -70,10 +70,14 @@ class Connection {
 std::optional<Connection> socket_open(const char* host, std::int32_t port, const TimeLimits& limits,
                                       std::string_view& failure);
 
+/// What socket_write returns when the peer sent something (or closed) while
+/// the request could not be written on: an answer may be waiting.
+inline constexpr int kSocketPeerSpoke = -1;
+
 /// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
 /// never raising SIGPIPE.  Returns 0 when everything was written, else the
-/// errno of the failure (ETIMEDOUT when the agent took nothing for the
-/// connection's time limit).
+/// errno of the failure (ETIMEDOUT when the agent took nothing and said
+/// nothing for the connection's time limit), or kSocketPeerSpoke.
 int socket_write(Connection& connection, std::string_view bytes);
 
 /// One receive, waiting for data at most the connection's time limit;

@@ -51,10 +51,23 @@ std::vector<std::pair<std::string, std::string>> read_back(std::string_view doc)
 }
 
 TEST(Error, HostileTextsCannotChangeTheDocument) {
-  const char* hostile[] = {
-      "plain", "</errordetail></data><data><x>", "a & b <c> ]]> d", "]]>]]]]>", "]", ""};
-  for (const char* text : hostile) {
-    const char* words[] = {"id", text, "]]><fake/>"};
+  // Each text, and what the document says for it: every byte that is no
+  // printable UTF-8 character becomes one '?'.
+  const std::pair<std::string, std::string> hostile[] = {
+      {"plain", "plain"},
+      {"</errordetail></data><data><x>", "</errordetail></data><data><x>"},
+      {"a & b <c> ]]> d", "a & b <c> ]]> d"},
+      {"]]>]]]]>", "]]>]]]]>"},
+      {"]", "]"},
+      {"", ""},
+      {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},
+      {"tab\tline\ncr\rdel\x7f", "tab\tline?cr?del?"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"c1 \xc2\x9b csi, \xc2\xa0 nbsp", "c1 ?? csi, \xc2\xa0 nbsp"},
+      {"bad \xff \xc3 \xe2\x82 \xc0\xaf \xed\xa0\x80 \xef\xbf\xbe", "bad ? ? ?? ?? ??? ???"},
+  };
+  for (const auto& [text, shown_text] : hostile) {
+    const char* words[] = {"id", text.c_str(), "]]><fake/>"};
     const Words shown(words);
     std::FILE* out = std::tmpfile();
     print_error(out, "CODE", "text", text, &shown);
@@ -70,8 +83,8 @@ TEST(Error, HostileTextsCannotChangeTheDocument) {
         {"data", ""},
         {"errorcode", "CODE"},
         {"errortext", "text"},
-        {"errordetail", text},
-        {"incoming_message", std::string("id ") + text + " ]]><fake/>"}};
+        {"errordetail", shown_text},
+        {"incoming_message", "id " + shown_text + " ]]><fake/>"}};
     EXPECT_EQ(read_back(doc), expected) << doc;
   }
 }

@@ -1,6 +1,7 @@
 // When a submission counts as delivered: only once the agent's status line
 // has arrived.  Whatever the agent does short of that, the run reports it
 // and the submission is kept in the recovery log.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ const std::string kClosed = "The agent closed the connection without replying.";
 const std::string kBroken = "The connection to the agent was broken before it replied.";
 const std::string kSilent = "Timeout while waiting for the agent to reply.";
 const std::string kCut = "The reply of the agent ended before it was complete.";
+const std::string kNotHttp = "The reply of the agent is not an HTTP reply.";
 
 void expect_case(const Case& c, const std::vector<std::string>& args, bool loggable) {
   ClientFixture fixture;
@@ -44,15 +46,24 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
       {"agent", 0, "", false},
       {"status=404 reason=\"Not Found\"", 50, "Not Found", false},
       {"status=204 reason=\"No Content\"", 50, "No Content", false},
-      // The agent's words cannot add to the document.
+      // The agent's words cannot add to the document, nor reach a terminal.
       {"status=400 reason=\"</errordetail><x>&\"", 50, "&lt;/errordetail&gt;&lt;x&gt;&amp;", false},
-      {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", 50, "Unable to access message queues.", false},
-      // The reason comes from the status line only, even an empty one.
-      {"raw=\"\\r\\nContent-Type: text/xml\\r\\n\\r\\n<a>x</a>\"", 50,
-       "Unable to access message queues.", false},
-      // It could not take it now: reported and kept.
+      {"status=500 reason=\"\\x1b]0;owned\\x07\\x1b[2J reason\\xff\"", 50, "?]0;owned??[2J reason?",
+       true},
+      // It did not take it now: reported and kept.
       {"status-line=\"HTTP/1.1 500\"", 50, "The cause of this error is unknown.", true},
       {"status=503 reason=\"Busy\"", 50, "Busy", true},
+      {"status=408 reason=\"Request Timeout\"", 50, "Request Timeout", true},
+      {"status=429 reason=\"Too Many Requests\"", 50, "Too Many Requests", true},
+      {"status=307 reason=\"Temporary Redirect\"", 50, "Temporary Redirect", true},
+      // Interim replies are skipped; chunks are decoded.
+      {"raw=\"HTTP/1.1 100 Continue\\r\\n\\r\\nHTTP/1.1 200 OK\\r\\nContent-Length: "
+       "4\\r\\n\\r\\n<a/>\"",
+       0, "", false, "<a/>"},
+      {"raw=\"HTTP/1.1 200 OK\\r\\nTransfer-Encoding: "
+       "chunked\\r\\n\\r\\n2\\r\\n<a\\r\\n2;x=y\\r\\n/>"
+       "\\r\\n0\\r\\nX: y\\r\\n\\r\\n\"",
+       0, "", false, "<a/>"},
       // No status line: not delivered.
       {"close", 10, kClosed, true},
       {"reset", 10, kBroken, true},
@@ -60,6 +71,18 @@ TEST(Delivery, SubmissionIsLoggedUnlessTheAgentTookOrRefusedIt) {
       {"cut=7 hold", 10, kSilent, true},
       {"never-answer", 10, kSilent, true},
       {"never-read", 10, kSilent, true},
+      {"raw=\"HTTP/1.1 100 Continue\\r\\n\\r\\n\"", 10, kClosed, true},
+      // Whatever answers that is not an HTTP server: not delivered.
+      {"raw=\"garbage\\r\\n\\r\\n<a>x</a>\"", 10, kNotHttp, true},
+      {"raw=\"\\r\\nContent-Type: text/xml\\r\\n\\r\\n<a>x</a>\"", 10, kNotHttp, true},
+      {"raw=\"\\n\\n\"", 10, kNotHttp, true},
+      {"raw=\"SSH-2.0-OpenSSH_9.2\\r\\n\" hold", 10, kNotHttp, true},
+      {"raw=\"220 mail.example ESMTP\\r\\n\" hold", 10, kNotHttp, true},
+      {"raw=\"<html><body>It works</body></html>\"", 10, kNotHttp, true},
+      {"raw=\"HTTP/1.0 5000 Big\\r\\n\\r\\n\"", 10, kNotHttp, true},
+      {"raw=\"HTTP/1.0 -500 Minus\\r\\n\\r\\n\"", 10, kNotHttp, true},
+      {"raw=\"HTTP/1.0 099 Low\\r\\n\\r\\n\"", 10, kNotHttp, true},
+      {"raw=\"HTTP/1.0 200\\x00OK\\r\\n\\r\\n<a/>\"", 10, kNotHttp, true},
       // A status line and then too little: delivered, but nothing written.
       {"raw=\"HTTP/1.0 200 OK\\r\\nContent-Length: 50\\r\\n\\r\\n<a>\"", 10, kCut, false},
       {"raw=\"HTTP/1.0 200 OK\\r\\nContent-Type: text/xml\"", 10, kCut, false},
@@ -79,31 +102,82 @@ TEST(Delivery, QueriesReportTheSameFailuresAndLogNothing) {
       {"raw=\"HTTP/1.0 200 OK\\r\\ncontent-LENGTH: 4\\r\\n\\r\\n<a/>trailing\"", 0, "", false,
        "<a/>"},
       {"body=\"<a/>\" extra=trailing hold", 0, "", false, "<a/>"},
+      // A chunk longer than its size said is broken framing: nothing written.
+      {"raw=\"HTTP/1.1 200 OK\\r\\nTransfer-Encoding: "
+       "chunked\\r\\n\\r\\n2\\r\\n<a/>\\r\\n0\\r\\n\\r\\n\"",
+       10, kCut, false},
   };
   for (const Case& c : cases) expect_case(c, {"--get-status"}, false);
 }
 
-// A request too large for the socket's buffers that the agent does not
-// take: what could not be written whole was not delivered, so it is kept.
-TEST(Delivery, RequestNotTakenWholeIsKept) {
-  const std::string message = "<m>" + std::string(16 << 20, 'm') + "</m>";
+// A request too large for the socket's buffers: what could not be written
+// whole was not delivered, so it is kept, unless the agent answered before
+// it had read it all; then that answer decides, as any other does.
+TEST(Delivery, RequestNotTakenWholeIsKeptUnlessAnswered) {
+  const std::string message = "<m>" + std::string(5 << 20, 'm') + "</m>";
   const struct {
     const char* script;
-    std::string detail;
+    int status;
+    std::string err;
+    bool kept;
     Env env;
   } cases[] = {
-      {"refuse", "The cause of this error is unknown.", {}},  // connection dropped unread
-      {"never-read", "Timeout while sending the request to the agent.", kShortLimits},
+      // Connection dropped unread.
+      {"refuse", 10, comm_failure("The cause of this error is unknown."), true, {}},
+      {"never-read", 10, comm_failure("Timeout while sending the request to the agent."), true,
+       kShortLimits},
+      {"early", 0, "", false, {}},
+      {"early status=413 reason=\"Payload Too Large\"",
+       50,
+       comm_failure("Payload Too Large"),
+       false,
+       {}},
+      {"early status=503 reason=\"Busy\"", 50, comm_failure("Busy"), true, {}},
   };
-  for (const auto& [script, detail, env] : cases) {
+  for (const auto& c : cases) {
     ClientFixture fixture;
-    StandInAgent agent(fixture.dir(), {"--reply", script});
+    StandInAgent agent(fixture.dir(), {"--reply", c.script});
     fixture.write("big.txt", message + "\n");
-    RunResult r = fixture.run({"--submit-file", "big.txt"}, env);
-    EXPECT_EQ(r.status, 10) << script;
-    EXPECT_EQ(r.err, comm_failure(detail)) << script;
-    EXPECT_TRUE(fixture.read("logs/ZVClient.log") == message + "\n") << script;
+    RunResult r = fixture.run({"--submit-file", "big.txt"}, c.env);
+    EXPECT_EQ(r.status, c.status) << c.script;
+    EXPECT_EQ(r.err, c.err) << c.script;
+    EXPECT_TRUE(fixture.read("logs/ZVClient.log") == (c.kept ? message + "\n" : "")) << c.script;
   }
+}
+
+// A chunked reply is whole only with its last chunk and the empty line after
+// the trailer: cut at any boundary of its framing, nothing is written.
+TEST(Delivery, ChunkedReplyCutAtAnyBoundaryWritesNothing) {
+  const std::string body = "<transaction><data><v>0123456789</v></data></transaction>";
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  char second_size[16];
+  std::snprintf(second_size, sizeof second_size, "%zx\r\n", body.size() - 20);
+  // The pieces of the framing and the body; a cut after each but the last.
+  const std::string pieces[] = {
+      "14\r\n", body.substr(0, 20), "\r\n", second_size, body.substr(20), "\r\n", "0\r\n", "\r\n"};
+  std::string reply = head;
+  std::vector<std::size_t> boundaries = {reply.size()};
+  for (const std::string& piece : pieces) {
+    reply += piece;
+    boundaries.push_back(reply.size());
+  }
+  boundaries.pop_back();  // the whole reply
+  std::string escaped;
+  for (char c : reply) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+  for (std::size_t cut : boundaries) {
+    ClientFixture fixture;
+    StandInAgent agent(fixture.dir(),
+                       {"--reply", "raw=\"" + escaped + "\" cut=" + std::to_string(cut)});
+    RunResult r = fixture.run({"--get-status"});
+    EXPECT_EQ(r.status, 10) << cut;
+    EXPECT_EQ(r.err, comm_failure(kCut)) << cut;
+    EXPECT_EQ(r.out, "") << cut;
+  }
+  ClientFixture fixture;
+  StandInAgent agent(fixture.dir(), {"--reply", "raw=\"" + escaped + "\" hold"});
+  RunResult r = fixture.run({"--get-status"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, body);
 }
 
 // A reply that trickles in is not cut while bytes keep arriving, even when

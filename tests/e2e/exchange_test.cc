@@ -15,13 +15,6 @@ const std::string kStatusPrefix =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><transaction><header>"
     "<method>Agent</method><subclass>Status</subclass>";
 
-std::string get_request(const std::string& target) {
-  return "GET " + target +
-         " HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
-         "\nContent-Type: text/plain\n"
-         "Date: <ctime>\n\n";
-}
-
 struct Exchange : testing::Test {
   ClientFixture client;
 };
@@ -45,7 +38,9 @@ TEST_F(Exchange, StatusQueryWritesTheReply) {
   RunResult r = client.run({"--get-status"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind(kStatusPrefix, 0), 0u) << r.out;
-  EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent/status?"))) << agent.request(1);
+  EXPECT_TRUE(
+      matches_request(agent.request(1), get_request("localhost", agent.port(), "/agent/status?")))
+      << agent.request(1);
   client.write("out.txt", "old content");
   EXPECT_EQ(client.run({"--get-status", "--post-file", "out.txt"}).out, "");
   EXPECT_EQ(client.read("out.txt").rfind(kStatusPrefix, 0), 0u);
@@ -85,7 +80,8 @@ TEST_F(Exchange, ResponsesUpToTheMaximum) {
     } else {
       EXPECT_EQ(r.out, expected);
     }
-    EXPECT_TRUE(matches_request(agent.request(1), get_request("/agent?client=ops+team")))
+    EXPECT_TRUE(matches_request(agent.request(1),
+                                get_request("localhost", agent.port(), "/agent?client=ops+team")))
         << agent.request(1);
   }
 }
@@ -156,7 +152,8 @@ TEST_F(Exchange, CustomUriAndInvalidPort) {
   std::string uri = "http://127.0.0.1:" + std::to_string(agent.port()) + "/custom";
   RunResult r = client.run({"--http-post", uri, "--get-status"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(matches_request(agent.request(1), get_request("/custom/status?")));
+  EXPECT_TRUE(
+      matches_request(agent.request(1), get_request("127.0.0.1", agent.port(), "/custom/status?")));
 
   RunResult invalid = client.run(
       {"--http-get", "http://localhost:70000", "--post-file", "never.txt", "--get-status"});

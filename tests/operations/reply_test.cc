@@ -24,13 +24,6 @@ constexpr const char* kResponseBody =
     "<?xml version=\"1.0\"?><transaction><header><method>Add</method>"
     "<subclass>Action</subclass></header><data><a>1</a></data></transaction>";
 
-TEST(Reply, ResponseCode) {
-  const std::pair<const char*, int> cases[] = {
-      {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.0 200OK\r\n", 200}, {"HTTP/1.1 500\r\n", 500},
-      {"HTTP/1.0\r\n", 400},        {"HTTP/1.0 OK 200\r\n", -1}, {"", 400}};
-  for (const auto& [reply, code] : cases) EXPECT_EQ(http_get_response_code(reply), code) << reply;
-}
-
 // Runs one reply through a handler, the body cut in two at `cut`.
 struct ReplyRun {
   Arguments arguments;
@@ -43,7 +36,7 @@ struct ReplyRun {
     Output out(fileno(written), false);
     Session session{arguments, parser, &out, response_count};
     ReplyHandler handler(session);
-    handler.header(header, std::nullopt);
+    handler.header(header, 200, std::nullopt);
     handler.body(body.substr(0, cut));
     handler.body(body.substr(std::min(cut, body.size())));
     handler.end({});
@@ -85,15 +78,6 @@ TEST(Reply, WhatIsWrittenAndCounted) {
       EXPECT_EQ(run.response_count, c.count_after) << c.name << " cut " << cut;
     }
   }
-}
-
-TEST(Reply, CodeUnsettledByHeaderIsReadOnIntoTheBody) {
-  // Nothing but white space follows the first blank of the header, so the
-  // code is read from the body, as it would be from one block.
-  ReplyRun run;
-  run.reply("HTTP/1.0 \n\n", std::string("200 <a>x</a><b>y</b>"));
-  EXPECT_EQ(run.output, "200 <a>x</a><b>y</b>");
-  EXPECT_EQ(get_exit_code(), 0);
 }
 
 }  // namespace

@@ -139,26 +139,35 @@ int unused_port() {
 bool matches_request(const std::string& request, const std::string& expected) {
   static const std::regex kDate(
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-      "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n");
-  return std::regex_replace(request, kDate, "Date: <ctime>\n",
+      "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\r\n");
+  return std::regex_replace(request, kDate, "Date: <ctime>\r\n",
                             std::regex_constants::format_first_only) == expected;
 }
 
+// The header lines every request carries after its request line, up to
+// the Date marker.
+std::string common_header(const std::string& content_type) {
+  return " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
+         "\r\nContent-Type: " +
+         content_type + "\r\nDate: <ctime>\r\n";
+}
+
 std::string form_request(int port, const std::string& form) {
-  return "POST /agent HTTP/1.0\nAccept: */*\nUser-Agent: ZVClient/" ZV_PROGRAM_VERSION
-         "\n"
-         "Content-Type: application/x-www-form-urlencoded\nDate: <ctime>\nHost: localhost:" +
-         std::to_string(port) +
-         "\nConnection: Keep-Alive\nContent-Length: " + std::to_string(form.size()) + "\n\n" +
-         form + "\n";
+  return "POST /agent" + common_header("application/x-www-form-urlencoded") +
+         "Host: localhost:" + std::to_string(port) +
+         "\r\nConnection: close\r\nContent-Length: " + std::to_string(form.size()) + "\r\n\r\n" +
+         form;
+}
+
+std::string get_request(const std::string& host, int port, const std::string& target) {
+  return "GET " + target + common_header("text/plain") + "Host: " + host + ":" +
+         std::to_string(port) + "\r\nConnection: close\r\n\r\n";
 }
 
 std::string request_form(const std::string& request) {
-  std::size_t start = request.find("\n\n");
+  std::size_t start = request.find("\r\n\r\n");
   if (start == std::string::npos) return "";
-  std::string form = request.substr(start + 2);
-  if (!form.empty() && form.back() == '\n') form.pop_back();
-  return form;
+  return request.substr(start + 4);
 }
 
 std::string url_encode(const std::string& text) {

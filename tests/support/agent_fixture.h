@@ -86,7 +86,11 @@ bool matches_request(const std::string& request, const std::string& expected);
 /// "Date: <ctime>" marker line that matches_request expects.
 std::string form_request(int port, const std::string& form);
 
-/// The body (form text) of a recorded POST request, without its final LF.
+/// The GET of `target` (path and query) from the agent at host:port, as
+/// the client writes it, with the "Date: <ctime>" marker line.
+std::string get_request(const std::string& host, int port, const std::string& target);
+
+/// The body (form text) of a recorded POST request.
 std::string request_form(const std::string& request);
 
 /// The form encoding, spelled out independently of the client's: letters,

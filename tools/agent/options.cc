@@ -11,6 +11,7 @@ constexpr std::string_view kUsage =
     "one connection at a time.  The first line of standard output is \"port N\".\n"
     "\n"
     "  --port N                    listen on port N (0 or absent: a free port)\n"
+    "  --listen ADDRESS            listen on 127.0.0.1 (the default) or ::1\n"
     "  --runtime-config DIR        write DIR/etc/.runtime.xml naming the port\n"
     "  --record FILE               write request N, byte for byte, to FILE.N (from 1)\n"
     "  --queue-response CLIENT TEXT  queue TEXT as a response for CLIENT (repeatable)\n"
@@ -39,6 +40,7 @@ constexpr std::string_view kUsage =
     "  raw=\"HTTP/1.0 200 OK\\r\\n\\r\\n...\"  extra=TEXT (sent after the body)\n"
     "  split=16,body,body-1  trickle=N (bytes a write)  pause=MS\n"
     "  cut=body+4 (send only so far, then close; with reset, reset)  hold (keep open)\n"
+    "  early (answer once the request's header is in, its body unread)\n"
     "  stall=MS  reset  refuse  close  never-answer  never-read  agent\n"
     "A connection held open (hold, never-answer, never-read) ends when the client\n"
     "closes it.\n"
@@ -80,6 +82,12 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
     } else if (option == "--port") {
       if (!parse_count(value(1), 0, 65535, n)) return missing("a port from 0 to 65535");
       options.port = static_cast<int>(n);
+      ++i;
+    } else if (option == "--listen") {
+      if (!value(1) ||
+          (std::string_view(value(1)) != "127.0.0.1" && std::string_view(value(1)) != "::1"))
+        return missing("127.0.0.1 or ::1");
+      options.ipv6 = std::string_view(value(1)) == "::1";
       ++i;
     } else if (option == "--max-requests") {
       if (!parse_count(value(1), 1, 2147483647, n)) return missing("a positive number");

@@ -14,6 +14,7 @@ namespace zvagent {
 
 struct Options {
   int port = 0;                    ///< 0: a free port chosen by the system
+  bool ipv6 = false;               ///< listen on ::1 instead of 127.0.0.1
   std::string runtime_dir;         ///< where etc/.runtime.xml is written; empty: nowhere
   std::string record;              ///< request N goes to record + "." + N; empty: not recorded
   long max_requests = 0;           ///< end after this many requests; 0: no limit

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -108,13 +109,11 @@ std::size_t header_end(std::string_view text) {
   return std::string_view::npos;
 }
 
-RawRequest request_read(int fd, Clock::time_point deadline, std::chrono::milliseconds trailer_wait,
-                        std::size_t limit) {
+RawRequest request_read(int fd, Clock::time_point deadline, std::size_t limit, bool header_only) {
   RawRequest raw;
   std::size_t line_begin = 0;  // start of the header line not yet seen whole
   std::size_t scanned = 0;     // no LF lies between line_begin and here
   bool header_done = false;
-  bool counted = false;  // a Content-Length was given, so the uncounted LF may follow
   for (;;) {
     // Header lines are looked at once each, as they complete.
     while (!header_done) {
@@ -129,9 +128,14 @@ RawRequest request_read(int fd, Clock::time_point deadline, std::chrono::millise
         header_done = true;
         raw.body_start = line_begin;
       } else if (long long n = content_length_of(line); n >= 0) {
-        counted = true;
         raw.body_length = static_cast<std::size_t>(n);
       }
+    }
+    if (header_done && header_only) {
+      raw.early = true;
+      raw.body_length = std::min(raw.body_length, raw.bytes.size() - raw.body_start);
+      raw.complete = true;
+      return raw;
     }
     if (header_done && raw.body_length > limit) return raw;
     if (header_done && raw.bytes.size() >= raw.body_start + raw.body_length) break;
@@ -140,10 +144,6 @@ RawRequest request_read(int fd, Clock::time_point deadline, std::chrono::millise
     if (read_some(fd, raw.bytes) <= 0) return raw;
   }
   raw.complete = true;
-  if (counted && raw.bytes.size() == raw.body_start + raw.body_length &&
-      wait_fd(fd, POLLIN, Clock::now() + trailer_wait) == Wait::ready) {
-    read_some(fd, raw.bytes);
-  }
   return raw;
 }
 

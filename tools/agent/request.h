@@ -25,14 +25,17 @@ struct RawRequest {
   bool complete = false;        ///< header and the whole body arrived
   std::size_t body_start = 0;   ///< index of the first body byte (valid when complete)
   std::size_t body_length = 0;  ///< the Content-Length (0 without one)
+  bool early = false;           ///< read up to the header's end only (the body may be short)
 };
 
 /// Reads one request from the non-blocking connection `fd`.  Stops at the
-/// end of the request (plus the uncounted LF when it follows within
-/// `trailer_wait`), at end of stream, at `deadline`, on a stop request, or
-/// when the request grows beyond `limit` bytes; `complete` tells which.
-RawRequest request_read(int fd, Clock::time_point deadline, std::chrono::milliseconds trailer_wait,
-                        std::size_t limit);
+/// end of the request (its header and Content-Length bytes of body), at end
+/// of stream, at `deadline`, on a stop request, or when the request grows
+/// beyond `limit` bytes; `complete` tells which.  With `header_only`, a
+/// complete header is enough: the request counts as complete with whatever
+/// part of the body came with it (`early` set).
+RawRequest request_read(int fd, Clock::time_point deadline, std::size_t limit,
+                        bool header_only = false);
 
 /// A request taken apart.  Texts are copies; nothing is decoded yet.
 struct Request {

@@ -30,10 +30,10 @@ constexpr Directive kDirectives[] = {
     {"endless-body", false, Kind::content}, {"extra", true, Kind::writing},
     {"split", true, Kind::writing},         {"trickle", true, Kind::writing},
     {"pause", true, Kind::writing},         {"cut", true, Kind::writing},
-    {"hold", false, Kind::writing},         {"stall", true, Kind::action},
-    {"reset", false, Kind::action},         {"refuse", false, Kind::action},
-    {"close", false, Kind::action},         {"never-answer", false, Kind::action},
-    {"never-read", false, Kind::action},
+    {"hold", false, Kind::writing},         {"early", false, Kind::writing},
+    {"stall", true, Kind::action},          {"reset", false, Kind::action},
+    {"refuse", false, Kind::action},        {"close", false, Kind::action},
+    {"never-answer", false, Kind::action},  {"never-read", false, Kind::action},
 };
 
 bool parse_split(std::string_view text, SplitPoint& point) {
@@ -122,6 +122,8 @@ bool apply(ScriptStep& step, const std::string& name, const std::string& value,
     step.pause_ms = static_cast<long>(n);
   } else if (name == "hold") {
     step.ending = ScriptStep::Ending::hold;
+  } else if (name == "early") {
+    step.early = true;
   } else if (name == "stall") {
     if (!number(0, kMaxWaitMs)) return false;
     step.action = Action::stall;

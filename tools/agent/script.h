@@ -33,6 +33,9 @@
 //                       close; with reset, reset the connection instead
 //   hold                after the reply, keep the connection open until the
 //                       client closes it
+//   early               answer as soon as the request's header has arrived,
+//                       without reading its body; closing then resets the
+//                       connection when the body was still coming
 //
 // Instead of a reply (each alone):
 //   stall=MS            read the request, answer nothing for MS, then close
@@ -98,6 +101,7 @@ struct ScriptStep {
   std::optional<SplitPoint> cut;
   std::size_t trickle = 0;  ///< bytes per write; 0: as few writes as the splits allow
   std::optional<long> pause_ms;
+  bool early = false;
 
   /// True when the step answers without the agent (own body or no reply).
   bool answers_alone() const {

@@ -30,7 +30,6 @@ namespace {
 // Bounds on one request: the client writes it with one send, so these are
 // only reached by a peer that misbehaves.
 constexpr auto kRequestTime = std::chrono::milliseconds(10000);
-constexpr auto kTrailerWait = std::chrono::milliseconds(50);
 constexpr std::size_t kRequestLimit = std::size_t{512} << 20;
 // How long a closed reply waits for the peer to close its side.
 constexpr auto kDrainTime = std::chrono::milliseconds(1000);
@@ -78,8 +77,8 @@ class Server {
         hold_until_closed(connection, false, kHoldLimit);
       return true;
     }
-    RawRequest raw =
-        request_read(connection.get(), Clock::now() + kRequestTime, kTrailerWait, kRequestLimit);
+    RawRequest raw = request_read(connection.get(), Clock::now() + kRequestTime, kRequestLimit,
+                                  next && next->early);
     if (raw.bytes.empty() || stop_requested()) {
       close_orderly(connection, kDrainTime);
       return !raw.bytes.empty();
@@ -111,7 +110,8 @@ class Server {
     Answer answer;
     if (!step || !step->answers_alone()) answer = service_answer(state_, request);
     Sent sent = reply_send(connection.get(), answer, step);
-    if (sent.accepted && request && request->method == "POST" && !accepted_.add(request->body))
+    if (sent.accepted && !raw.early && request && request->method == "POST" &&
+        !accepted_.add(request->body))
       fail(options_.accepted.c_str());
     using Ending = ScriptStep::Ending;
     Ending ending = sent.written && step ? step->ending : Ending::close;
@@ -135,23 +135,35 @@ class Server {
 
 int server_run(const Options& options) {
   if (!stop_install()) return fail("signal pipe");
-  Fd listener(socket(AF_INET, SOCK_STREAM, 0));
+  Fd listener(socket(options.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
   if (listener.get() < 0) return fail("socket");
   fcntl(listener.get(), F_SETFD, FD_CLOEXEC);
   int on = 1;
   setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(options.port));
-  if (bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return fail("bind");
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (options.ipv6) {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
+    setsockopt(listener.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_addr = in6addr_loopback;
+    in6.sin6_port = htons(static_cast<std::uint16_t>(options.port));
+    length = sizeof in6;
+  } else {
+    auto& in4 = reinterpret_cast<sockaddr_in&>(address);
+    in4.sin_family = AF_INET;
+    in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in4.sin_port = htons(static_cast<std::uint16_t>(options.port));
+    length = sizeof in4;
+  }
+  if (bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) return fail("bind");
   if (listen(listener.get(), 16) != 0) return fail("listen");
-  socklen_t length = sizeof address;
+  length = sizeof address;
   if (getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
     return fail("getsockname");
   if (!set_nonblocking(listener.get())) return fail("fcntl");
-  int port = ntohs(address.sin_port);
+  int port = ntohs(options.ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                : reinterpret_cast<sockaddr_in&>(address).sin_port);
   if (!options.runtime_dir.empty() && !write_runtime_config(options.runtime_dir, port))
     return fail((options.runtime_dir + "/etc/.runtime.xml").c_str());
   Server server(options);
