@@ -1,3 +1,4 @@
+#include <cctype>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,30 +20,58 @@ struct Expected {
   std::string host;
   std::int32_t port;
   std::string path;
+  UriRefusal refusal = UriRefusal::kNone;
 };
 
-// The URI read as its rules say: an optional scheme up to "://", the host up
-// to the first ':' or '/', the port as the number after the first ':', the
-// path from the first '/' (a lone '/' keeps the default).  nullopt when the
-// port is not a TCP port.
-std::optional<Expected> reference_endpoint(const char* uri, std::string_view suffix,
-                                           std::int32_t configured) {
+std::string lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The URI read as its rules say: an optional scheme up to "://", which must
+// be http in any case; no '@' before the first '/'; the host in brackets, or
+// up to the first ':' or '/'; a host that is empty or holds a blank or a
+// control character is refused; the port as the number after the first ':'
+// behind the host, the path from the first '/' behind it (a lone '/' keeps
+// the default); the port must be a TCP port.
+Expected reference_endpoint(const char* uri, std::string_view suffix, std::int32_t configured) {
   Expected expected{kLoopbackHost, configured == -1 ? kDefaultPort : configured, "/agent"};
   if (uri == nullptr) {
     expected.path += suffix;
     return expected;
   }
+  auto refused = [](UriRefusal why) { return Expected{"", 0, "", why}; };
   std::string rest = uri;
-  if (std::size_t scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
-  expected.host = rest.substr(0, rest.find_first_of(":/"));
-  if (std::size_t slash = rest.find('/'); slash != std::string::npos && slash + 1 < rest.size()) {
-    expected.path = rest.substr(slash);
+  if (std::size_t scheme = rest.find("://"); scheme != std::string::npos) {
+    if (lowered(rest.substr(0, scheme)) != "http") return refused(UriRefusal::kScheme);
+    rest.erase(0, scheme + 3);
+  }
+  if (rest.substr(0, rest.find('/')).find('@') != std::string::npos) {
+    return refused(UriRefusal::kHost);
+  }
+  std::string after;
+  if (!rest.empty() && rest[0] == '[') {
+    std::size_t close = rest.find(']');
+    if (close == std::string::npos) return refused(UriRefusal::kHost);
+    expected.host = rest.substr(1, close - 1);
+    after = rest.substr(close + 1);
+    if (!after.empty() && after[0] != ':' && after[0] != '/') return refused(UriRefusal::kHost);
+  } else {
+    std::size_t cut = rest.find_first_of(":/");
+    expected.host = rest.substr(0, cut);
+    after = cut == std::string::npos ? "" : rest.substr(cut);
+  }
+  bool bad_host = expected.host.empty();
+  for (unsigned char c : expected.host) bad_host = bad_host || c <= ' ' || c == 0x7f;
+  if (bad_host) return refused(UriRefusal::kHost);
+  if (std::size_t slash = after.find('/'); slash != std::string::npos && slash + 1 < after.size()) {
+    expected.path = after.substr(slash);
   }
   expected.path += suffix;
-  if (std::size_t colon = rest.find(':'); colon != std::string::npos) {
-    expected.port = fuzz::reference_parse_int(rest.c_str() + colon + 1);
+  if (std::size_t colon = after.find(':'); colon != std::string::npos) {
+    expected.port = fuzz::reference_parse_int(after.c_str() + colon + 1);
   }
-  if (expected.port < 1 || expected.port > 65535) return std::nullopt;
+  if (expected.port < 1 || expected.port > 65535) return refused(UriRefusal::kPort);
   return expected;
 }
 
@@ -58,19 +87,22 @@ int uri_fuzz_one(const std::uint8_t* data, std::size_t size) {
   std::string text(fuzz::up_to_nul(bytes));
   const char* uri = settings & 8 ? nullptr : text.c_str();
 
-  std::optional<Expected> expected = reference_endpoint(uri, suffix, configured);
+  Expected expected = reference_endpoint(uri, suffix, configured);
   int exit_code = get_exit_code();
   std::size_t before = memory_allocated;
   {
     fuzz::StderrCapture capture;
-    std::optional<Endpoint> endpoint = uri_open(uri, suffix, configured);
-    check(endpoint.has_value() == expected.has_value());
+    UriRefusal refusal = UriRefusal::kNone;
+    std::optional<Endpoint> endpoint = uri_open(uri, suffix, configured, refusal);
+    check(endpoint.has_value() == (expected.refusal == UriRefusal::kNone));
+    check(refusal == expected.refusal);
     // Reading a URI reports nothing: a refused port is the caller's to report.
     check(capture.text().empty());
     if (endpoint) {
-      check(std::string_view(endpoint->host) == expected->host);
-      check(endpoint->port == expected->port);
-      check(std::string_view(endpoint->path) == expected->path);
+      check(std::string_view(endpoint->host) == expected.host);
+      check(endpoint->port == expected.port);
+      check(std::string_view(endpoint->path) == expected.path);
+      check(endpoint->loopback_fallback == (uri == nullptr));
     }
   }
   check(get_exit_code() == exit_code);

@@ -15,14 +15,33 @@
 
 namespace zv {
 
+namespace {
+
+// A URI that cannot be used ends the run before anything is sent; the
+// command line was wrong.
+void report_refused_uri(UriRefusal refusal) {
+  if (refusal == UriRefusal::kPort) {
+    show_error(kErrorPort);
+  } else if (refusal == UriRefusal::kScheme) {
+    show_error_text("Unsupported URI scheme: only http:// is supported.");
+  } else {
+    show_error_text(
+        "The URI names no usable host (userinfo, blanks and control characters are refused).");
+  }
+  set_exit_code(kExitCommandLine);
+}
+
+}  // namespace
+
 void run(Session& session) {
   const Arguments& arguments = session.arguments;
   try {
     std::int32_t port = read_config(arguments.program_path);
     std::string_view suffix = arguments.status_query ? "/status" : "";
-    std::optional<Endpoint> endpoint = uri_open(arguments.custom_uri, suffix, port);
+    UriRefusal refusal = UriRefusal::kNone;
+    std::optional<Endpoint> endpoint = uri_open(arguments.custom_uri, suffix, port, refusal);
     if (!endpoint) {
-      show_error(kErrorPort);  // reported, but no exit code is recorded
+      report_refused_uri(refusal);
       return;
     }
     endpoint->limits = time_limits_from_environment();

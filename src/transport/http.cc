@@ -171,8 +171,8 @@ int send_request(Connection& connection, const Endpoint& endpoint, const ParamLi
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
                 std::string_view& failure) {
   failure = {};
-  std::optional<Connection> connection =
-      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.limits, failure);
+  std::optional<Connection> connection = socket_open(
+      endpoint.host.c_str(), endpoint.port, endpoint.loopback_fallback, endpoint.limits, failure);
   if (!connection) return false;
   int error = 0;
   try {

@@ -38,27 +38,28 @@ int resolver_code(int eai_error) {
   }
 }
 
-// Only IPv4 stream addresses are wanted: the connection is AF_INET.
-bool lookup(const char* node, int flags, in_addr& address, int& h_error) {
+// The stream addresses of `host`, IPv6 and IPv4, in the order the resolver
+// gives them; 0 or a resolver code.
+int lookup(const char* host, PeerAddresses& found) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags;
-  addrinfo* found = nullptr;
-  int status = getaddrinfo(node, nullptr, &hints, &found);
-  if (status != 0) {
-    h_error = resolver_code(status);
-    return false;
+  addrinfo* list = nullptr;
+  if (int status = getaddrinfo(host, nullptr, &hints, &list); status != 0) {
+    return resolver_code(status);
   }
-  std::unique_ptr<addrinfo, AddrInfoRelease> owner(found);
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-      address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-      return true;
-    }
+  std::unique_ptr<addrinfo, AddrInfoRelease> owner(list);
+  found.count = 0;
+  for (const addrinfo* entry = list; entry != nullptr && found.count < PeerAddresses::kMax;
+       entry = entry->ai_next) {
+    bool usable = (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) &&
+                  entry->ai_addr != nullptr && entry->ai_addrlen <= sizeof(sockaddr_storage);
+    if (!usable) continue;
+    PeerAddress& peer = found.items[found.count++];
+    std::memcpy(&peer.address, entry->ai_addr, entry->ai_addrlen);
+    peer.length = entry->ai_addrlen;
   }
-  h_error = kNoAddress;
-  return false;
+  return found.count > 0 ? 0 : kNoAddress;
 }
 
 class SystemResolver final : public Resolver {
@@ -67,34 +68,58 @@ class SystemResolver final : public Resolver {
   // kept for the run: every later request of a submit file or a recovery
   // is spared the look-up's reads of the system's files.  A failed look-up
   // is not kept.
-  bool by_name(const char* host, in_addr& address, int& h_error) override {
+  int resolve(const char* host, PeerAddresses& found) override {
     std::size_t length = std::strlen(host);
     if (known_length_ > 0 && length == known_length_ &&
         std::memcmp(host, known_host_, length) == 0) {
-      address = known_address_;
-      return true;
+      found = known_;
+      return 0;
     }
-    if (!lookup(host, 0, address, h_error)) return false;
+    if (int code = lookup(host, found); code != 0) return code;
     if (length > 0 && length < sizeof known_host_) {
       std::memcpy(known_host_, host, length);
       known_length_ = length;
-      known_address_ = address;
+      known_ = found;
     }
-    return true;
-  }
-  // A numeric lookup: the loopback fallback must work with no name server.
-  bool loopback(in_addr& address, int& h_error) override {
-    return lookup("127.0.0.1", AI_NUMERICHOST, address, h_error);
+    return 0;
   }
 
  private:
   char known_host_[256] = {};
   std::size_t known_length_ = 0;
-  in_addr known_address_{};
+  PeerAddresses known_;
 };
 
 SystemResolver system_resolver;
 Resolver* current_resolver = &system_resolver;
+
+// The address that took the last connection, and its name: the next open of
+// the same name tries it first, so that a name with an address nobody
+// listens on (localhost's ::1 before an agent on 127.0.0.1) costs one
+// refused connect per run, not one per request.
+struct WorkingPeer {
+  char host[256] = {};
+  std::size_t length = 0;
+  PeerAddress peer;
+
+  bool is_for(const char* name) const {
+    std::size_t n = std::strlen(name);
+    return length > 0 && n == length && std::memcmp(name, host, n) == 0;
+  }
+  void remember(const char* name, const PeerAddress& address) {
+    std::size_t n = std::strlen(name);
+    if (n == 0 || n >= sizeof host) return;
+    std::memcpy(host, name, n);
+    length = n;
+    peer = address;
+  }
+};
+
+WorkingPeer working_peer;
+
+bool same_address(const PeerAddress& a, const PeerAddress& b) {
+  return a.length == b.length && std::memcmp(&a.address, &b.address, a.length) == 0;
+}
 
 // Waits until `descriptor` is ready for one of `events`, at most `limit_ms`
 // in all (0: for ever), however often a signal interrupts the wait; `ready`
@@ -129,8 +154,10 @@ int wait_ready(int descriptor, short events, int limit_ms) {
 // Returns 0 once connected, else the errno of the failure.  The descriptor
 // is non-blocking, so the connect goes on in the background while the
 // limit runs.
-int connect_peer(int descriptor, const sockaddr_in& peer, int limit_ms) {
-  if (connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+int connect_peer(int descriptor, const PeerAddress& peer, int limit_ms) {
+  if (connect(descriptor, reinterpret_cast<const sockaddr*>(&peer.address), peer.length) == 0) {
+    return 0;
+  }
   if (errno != EINPROGRESS && errno != EINTR) return errno;
   if (int error = wait_ready(descriptor, POLLOUT, limit_ms); error != 0) return error;
   int error = 0;
@@ -171,32 +198,82 @@ void socket_set_resolver(Resolver* resolver) {
   current_resolver = resolver != nullptr ? resolver : &system_resolver;
 }
 
-std::optional<Connection> socket_open(const char* host, std::int32_t port, const TimeLimits& limits,
-                                      std::string_view& failure) {
-  in_addr address{};
-  int h_error = 0;
-  Resolver& resolver = socket_resolver();
-  if (!resolver.by_name(host, address, h_error) && !resolver.loopback(address, h_error)) {
-    failure = comm_error_text(h_error);
-    return std::nullopt;
+namespace {
+
+void set_port(PeerAddress& peer, std::int32_t port) {
+  auto network_port = htons(static_cast<std::uint16_t>(port));
+  if (peer.address.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6&>(peer.address).sin6_port = network_port;
+  } else {
+    reinterpret_cast<sockaddr_in&>(peer.address).sin_port = network_port;
+  }
+}
+
+PeerAddresses loopback_address() {
+  PeerAddresses found;
+  auto& in4 = reinterpret_cast<sockaddr_in&>(found.items[0].address);
+  in4.sin_family = AF_INET;
+  in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  found.items[0].length = sizeof in4;
+  found.count = 1;
+  return found;
+}
+
+// The milliseconds left until `deadline`, at least 1; 0 when there is no
+// limit.  -1 once it has passed.
+int left_ms(std::chrono::steady_clock::time_point deadline, int limit_ms) {
+  if (limit_ms == 0) return 0;
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() <= 0 ? -1 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+std::optional<Connection> socket_open(const char* host, std::int32_t port, bool loopback_fallback,
+                                      const TimeLimits& limits, std::string_view& failure) {
+  PeerAddresses peers;
+  if (int code = socket_resolver().resolve(host, peers); code != 0) {
+    if (!loopback_fallback) {
+      failure = comm_error_text(code);
+      return std::nullopt;
+    }
+    peers = loopback_address();
+  }
+  // The address that worked last for this name goes first.
+  if (working_peer.is_for(host)) {
+    for (std::size_t i = 1; i < peers.count; ++i) {
+      if (same_address(peers.items[i], working_peer.peer))
+        std::swap(peers.items[0], peers.items[i]);
+    }
   }
 
-  Connection connection(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
-                        limits.io_ms);
-  if (connection.descriptor() < 0) {
-    failure = kNoSocket;
-    return std::nullopt;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.connect_ms);
+  int error = 0;
+  bool any_socket = false;
+  for (std::size_t i = 0; i < peers.count; ++i) {
+    PeerAddress peer = peers.items[i];
+    set_port(peer, port);
+    int limit = left_ms(deadline, limits.connect_ms);
+    if (limit < 0) {
+      error = ETIMEDOUT;
+      break;
+    }
+    Connection connection(
+        socket(peer.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+        limits.io_ms);
+    // A family this system cannot use (IPv6 switched off) leaves the others.
+    if (connection.descriptor() < 0) continue;
+    any_socket = true;
+    error = connect_peer(connection.descriptor(), peer, limit);
+    if (error == 0) {
+      working_peer.remember(host, peers.items[i]);
+      return connection;
+    }
   }
-
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(static_cast<std::uint16_t>(port));
-  peer.sin_addr = address;
-  if (int error = connect_peer(connection.descriptor(), peer, limits.connect_ms); error != 0) {
-    failure = comm_error_text(error);
-    return std::nullopt;
-  }
-  return connection;
+  failure = any_socket || error == ETIMEDOUT ? comm_error_text(error) : kNoSocket;
+  return std::nullopt;
 }
 
 int socket_write(Connection& connection, std::string_view bytes) {

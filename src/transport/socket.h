@@ -25,15 +25,27 @@ enum ResolverCode : int {
   kNoAddress = 4,
 };
 
+/// One address to connect to (IPv6 or IPv4), its port not yet set.
+struct PeerAddress {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+};
+
+/// The stream addresses a name resolves to, in the resolver's order.
+struct PeerAddresses {
+  static constexpr std::size_t kMax = 8;
+  PeerAddress items[kMax];
+  std::size_t count = 0;
+};
+
 /// Host-name resolution, behind an interface so that tests can make it fail
-/// without asking a name server.  Each call returns true and fills `address`,
-/// or returns false and sets `h_error` to a resolver code (1 host not found,
-/// 2 try again, 3 no recovery, 4 no address).
+/// without asking a name server.
 struct Resolver {
   virtual ~Resolver() = default;
-  virtual bool by_name(const char* host, in_addr& address, int& h_error) = 0;
-  /// The fallback when the name does not resolve: the loopback address.
-  virtual bool loopback(in_addr& address, int& h_error) = 0;
+  /// Fills `found` with the addresses of `host` (IPv6 and IPv4; at least
+  /// one) and returns 0, or returns a resolver code (1 host not found, 2
+  /// try again, 3 no recovery, 4 no address).
+  virtual int resolve(const char* host, PeerAddresses& found) = 0;
 };
 
 /// The resolver in use (the system's, unless a test set another).
@@ -62,13 +74,17 @@ class Connection {
 };
 
 /// Opens a connection to host:port (a port above 65535 keeps its low 16
-/// bits).  A name that does not resolve falls back to 127.0.0.1.  A connect
-/// that has not completed within `limits.connect_ms` fails as ETIMEDOUT.
-/// On failure the result is nullopt and `failure` says why, in the words
-/// of the communication error table (a text of static storage); nothing is
-/// reported here.
-std::optional<Connection> socket_open(const char* host, std::int32_t port, const TimeLimits& limits,
-                                      std::string_view& failure);
+/// bits), trying every address the name resolves to, in order, the one that
+/// took the run's last connection to this name first.  A name that does not
+/// resolve falls back to 127.0.0.1 only with `loopback_fallback` (the
+/// default agent host); otherwise the resolver's failure is the result, so
+/// that a run never delivers to a host that was not meant.  The attempts
+/// share one limit: when `limits.connect_ms` has passed without a
+/// connection, the open fails as ETIMEDOUT.  On failure the result is
+/// nullopt and `failure` says why, in the words of the communication error
+/// table (a text of static storage); nothing is reported here.
+std::optional<Connection> socket_open(const char* host, std::int32_t port, bool loopback_fallback,
+                                      const TimeLimits& limits, std::string_view& failure);
 
 /// What socket_write returns when the peer sent something (or closed) while
 /// the request could not be written on: an answer may be waiting.

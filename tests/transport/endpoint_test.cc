@@ -9,9 +9,8 @@
 namespace zv {
 namespace {
 
-// uri_open(uri, suffix, configured port) as "host port path", or "invalid"
-// when it reported INVALID_PORT (the document itself is checked with the
-// other error documents).
+// uri_open(uri, suffix, configured port) as "host port path", or why it
+// was refused: "port", "scheme" or "host".
 TEST(Endpoint, UriOpen) {
   const struct {
     const char* uri;
@@ -34,17 +33,35 @@ TEST(Endpoint, UriOpen) {
       // Without a port the configured one, or 2010, must lie within 1..65535.
       {"localhost", "", -1, "localhost 2010 /agent"},
       {"http://localhost/custom", "", 2012, "localhost 2012 /custom"},
-      {"localhost", "", 0, "invalid"},
-      {"localhost", "", 70000, "invalid"},
+      {"localhost", "", 0, "port"},
+      {"localhost", "", 70000, "port"},
       // Port texts that are no port.
-      {"http://localhost:0", "", -1, "invalid"},
-      {"http://localhost:65536", "", -1, "invalid"},
-      {"http://localhost:-5", "", -1, "invalid"},
-      {"http://localhost:", "", -1, "invalid"},
-      {"http://localhost:abc", "", -1, "invalid"},
+      {"http://localhost:0", "", -1, "port"},
+      {"http://localhost:65536", "", -1, "port"},
+      {"http://localhost:-5", "", -1, "port"},
+      {"http://localhost:", "", -1, "port"},
+      {"http://localhost:abc", "", -1, "port"},
       // A ':' in the path is taken for the port separator.
-      {"http://localhost/a:b", "", -1, "invalid"},
+      {"http://localhost/a:b", "", -1, "port"},
       {"http://localhost/a:82", "", -1, "localhost 82 /a:82"},
+      // The scheme is http, in any case; nothing else is sent anywhere.
+      {"HTTP://localhost:81/x", "", -1, "localhost 81 /x"},
+      {"https://localhost:81/x", "", -1, "scheme"},
+      {"ftp://localhost/x", "", -1, "scheme"},
+      {"://localhost", "", -1, "scheme"},
+      // IPv6 literals in brackets.
+      {"http://[::1]:2011/agent", "", -1, "::1 2011 /agent"},
+      {"http://[::1]", "/status", -1, "::1 2010 /agent/status"},
+      {"[fe80::1%lo]/x", "", -1, "fe80::1%lo 2010 /x"},
+      {"http://[::1", "", -1, "host"},
+      {"http://[::1]x:81", "", -1, "host"},
+      {"http://[]:81", "", -1, "host"},
+      // Hosts the resolver must never be given.
+      {"http://user:pw@localhost:81/x", "", -1, "host"},
+      {"http://user@localhost/x", "", -1, "host"},
+      {"http://local host:81/x", "", -1, "host"},
+      {"http://:81/x", "", -1, "host"},
+      {"http://localhost/a@b", "", -1, "localhost 2010 /a@b"},
       // A lone '/' is cut from the host and the path keeps its default.
       {"http://localhost/", "/status", -1, "localhost 2010 /agent/status"},
       {"http://localhost:81/", "", -1, "localhost 81 /agent"},
@@ -54,9 +71,16 @@ TEST(Endpoint, UriOpen) {
     std::size_t before = memory_allocated;
     set_exit_code(kExitOk);
     testing::internal::CaptureStderr();
-    std::string got = "invalid";
-    if (std::optional<Endpoint> e = uri_open(c.uri, c.suffix, c.configured_port)) {
+    UriRefusal refusal = UriRefusal::kNone;
+    std::string got = "none";
+    if (std::optional<Endpoint> e = uri_open(c.uri, c.suffix, c.configured_port, refusal)) {
       got = std::string(e->host) + " " + std::to_string(e->port) + " " + std::string(e->path);
+      EXPECT_EQ(e->loopback_fallback, c.uri == nullptr) << where;
+    } else {
+      got = refusal == UriRefusal::kPort     ? "port"
+            : refusal == UriRefusal::kScheme ? "scheme"
+            : refusal == UriRefusal::kHost   ? "host"
+                                             : "no reason";
     }
     EXPECT_EQ(got, c.expected) << where;
     const std::string err = testing::internal::GetCapturedStderr();

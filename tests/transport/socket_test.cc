@@ -10,6 +10,7 @@
 #include <csignal>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -27,41 +28,97 @@ struct Listener {
   int accept_one() const { return ::accept(fd, nullptr, nullptr); }  // after a connect only
 };
 
-// Names never resolve; the loopback fallback does as told.
+PeerAddress address_of(int family, const char* literal) {
+  PeerAddress peer;
+  if (family == AF_INET6) {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(peer.address);
+    in6.sin6_family = AF_INET6;
+    EXPECT_EQ(inet_pton(AF_INET6, literal, &in6.sin6_addr), 1);
+    peer.length = sizeof in6;
+  } else {
+    auto& in4 = reinterpret_cast<sockaddr_in&>(peer.address);
+    in4.sin_family = AF_INET;
+    EXPECT_EQ(inet_pton(AF_INET, literal, &in4.sin_addr), 1);
+    peer.length = sizeof in4;
+  }
+  return peer;
+}
+
+// Answers every name with `code`, or with `addresses` when code is 0.
 struct FakeResolver : Resolver {
-  bool loopback_ok = true;
-  int code = kHostNotFound;
-  bool by_name(const char*, in_addr&, int& h_error) override { return h_error = code, false; }
-  bool loopback(in_addr& address, int& h_error) override {
-    address.s_addr = htonl(INADDR_LOOPBACK);
-    return h_error = code, loopback_ok;
+  int code = 0;
+  std::vector<PeerAddress> addresses;
+  int resolve(const char*, PeerAddresses& found) override {
+    found.count = 0;
+    for (const PeerAddress& peer : addresses) found.items[found.count++] = peer;
+    return code;
   }
 };
 
 // Opens host:port: "connected", or why not.  Nothing is reported: that is
 // the operations' business.
-std::string open(const char* host, int port, const TimeLimits& limits = {}) {
+std::string open(const char* host, int port, const TimeLimits& limits = {},
+                 bool loopback_fallback = false) {
   testing::internal::CaptureStderr();
   std::string_view failure;
-  const bool connected = socket_open(host, port, limits, failure).has_value();
+  const bool connected = socket_open(host, port, loopback_fallback, limits, failure).has_value();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   return connected ? "connected" : std::string(failure);
 }
 
-// A port above 65535 keeps its low 16 bits.  A name that does not resolve
-// falls back to the loopback address; when that fails too, the resolver's
-// code is reported.  (Refusal, reads and writes show in every exchange of
-// the end-to-end tests.)
+// A port above 65535 keeps its low 16 bits.  Every address of a name is
+// tried in turn.  A name that does not resolve falls back to the loopback
+// address only where that is allowed (the default host); elsewhere the
+// resolver's code is the failure.  (Refusal, reads and writes show in every
+// exchange of the end-to-end tests.)
 TEST(Socket, OpensThroughTheResolver) {
   Listener listener;
-  EXPECT_EQ(open(kLoopbackHost, listener.port + 65536), "connected");
+  EXPECT_EQ(open("127.0.0.1", listener.port + 65536), "connected");
+  const struct {
+    int code;
+    std::vector<PeerAddress> addresses;
+    bool fallback;
+    std::string expected;
+  } cases[] = {
+      {0,
+       {address_of(AF_INET6, "::1"), address_of(AF_INET, "127.0.0.2"),
+        address_of(AF_INET, "127.0.0.1")},
+       false,
+       "connected"},
+      {0,
+       {address_of(AF_INET, "127.0.0.2")},
+       false,
+       "No server is listening at the remote address."},
+      {kTryAgain, {}, true, "connected"},
+      {kTryAgain, {}, false, "A temporary server error ocurred.  Try later."},
+      {kHostNotFound, {}, false, "Host not found."},
+      {kNoRecovery, {}, false, "A non-recoverable name server error occurred."},
+  };
   FakeResolver resolver;
   socket_set_resolver(&resolver);
-  EXPECT_EQ(open(kLoopbackHost, listener.port), "connected");
-  resolver.loopback_ok = false;
-  resolver.code = kTryAgain;
-  EXPECT_EQ(open(kLoopbackHost, listener.port), "A temporary server error ocurred.  Try later.");
+  for (const auto& c : cases) {
+    resolver.code = c.code;
+    resolver.addresses = c.addresses;
+    EXPECT_EQ(open("agent.invalid", listener.port, {}, c.fallback), c.expected) << c.code;
+  }
   socket_set_resolver(nullptr);
+}
+
+// An agent that listens on ::1 only is reached by its literal address.
+TEST(Socket, ReachesAnIpv6Listener) {
+  int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(fd, 1) != 0) {
+    if (fd >= 0) ::close(fd);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  EXPECT_EQ(open("::1", ntohs(address.sin6_port)), "connected");
+  ::close(fd);
 }
 
 // A listener whose queue is full drops further connection requests, so a
@@ -83,7 +140,8 @@ volatile std::sig_atomic_t alarms = 0;
 TEST(Socket, WriteDeliversEveryByteThroughSignalsAndShortSends) {
   Listener listener;
   std::string_view failure;
-  std::optional<Connection> connection = socket_open("127.0.0.1", listener.port, {}, failure);
+  std::optional<Connection> connection =
+      socket_open("127.0.0.1", listener.port, false, {}, failure);
   ASSERT_TRUE(connection.has_value());
   const int peer = listener.accept_one();
   std::string sent(16 << 20, 'a');
