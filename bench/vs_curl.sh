@@ -20,10 +20,8 @@
 # "linear" rows divide the 64 MiB medians by the 16 MiB ones, net of the
 # short case (the fixed cost of a run): about 4 means linear.
 #
-# The client ends a POST with an LF that its Content-Length does not count,
-# and the stand-in agent waits briefly for that LF after a counted body; so
-# curl is given the same bytes and the same Content-Length header, which
-# makes both requests alike on the wire.
+# curl is given the form text the client sends, so that both bodies are
+# alike on the wire.
 #
 # Wall time is bash's own clock around the run alone; peak memory comes
 # from one more run of each under /usr/bin/time, so that time's own start
@@ -53,8 +51,8 @@ script_of() {
 }
 
 # record_body LINE OUT: the form text the client sends for the one line of
-# LINE and the LF after it, as the agent recorded them (the request's last
-# line), so that curl sends the very same bytes.
+# LINE, as the agent recorded it (the request's last line), so that curl
+# sends the very same bytes.
 record_body() {
   start_agent "$work" --record "$work/recorded"
   (cd "$work" && ./ZVClient --submit-file "$(basename "$1")" >/dev/null 2>&1) || true
@@ -106,7 +104,7 @@ awk -v url="http://127.0.0.1:PORT/agent" '{
     gsub(/%/, "%25"); gsub(/ /, "+"); gsub(/</, "%3C"); gsub(/>/, "%3E")
     if (NR > 1) print "next"
     printf "url = \"%s\"\noutput = \"/dev/null\"\n", url
-    printf "header = \"Content-Length: %d\"\ndata-binary = \"message=%s\\n\"\n", length($0) + 8, $0
+    printf "data-binary = \"message=%s\"\n", $0
   }' "$work/many.txt" >"$work/many.curl.in"
 
 printf '%-22s %11s %11s %7s %10s %10s %8s\n' case "client ms" "curl ms" ratio "client MiB" "curl MiB" "peak/data"
@@ -114,12 +112,11 @@ printf '%s\n' "-----------------------------------------------------------------
 
 # curl_post BODY-FILE: a curl command posting the file as the client would.
 curl_post() {
-  echo "$curl -s -o /dev/null -H Expect: -H 'Content-Length: $(($(stat -c %s "$work/$1") - 1))'" \
-    "--data-binary @$1 http://127.0.0.1:$port/agent"
+  echo "$curl -s -o /dev/null -H Expect: --data-binary @$1 http://127.0.0.1:$port/agent"
 }
 
 start_agent "$work"
-printf 'message=disk+full+on+db1\n' >"$work/short.txt"
+printf 'message=disk+full+on+db1' >"$work/short.txt"
 compare short 0 './ZVClient "disk full on db1"' "$(curl_post short.txt)"
 sed "s/PORT/$port/" "$work/many.curl.in" >"$work/many.curl"
 compare "10,000 messages" 0 './ZVClient --submit-file many.txt' "$curl -s -K many.curl"
