@@ -64,7 +64,7 @@ Outcome handle(const Reply& reply, std::int32_t code, Feed feed) {
   Output output(written.get(), false);
   Session session{arguments, parser, &output, reply.settings & 8 ? 1 : 0};
   Outcome outcome;
-  set_exit_code(kExitOk);
+  reset_exit_code();
   {
     fuzz::StderrCapture capture;
     ReplyHandler handler(session);
@@ -94,7 +94,7 @@ Outcome handle(const Reply& reply, std::int32_t code, Feed feed) {
   outcome.exit_code = get_exit_code();
   outcome.responses = session.response_count;
   parser_clear(parser);
-  set_exit_code(kExitOk);
+  reset_exit_code();
   return outcome;
 }
 

@@ -119,7 +119,30 @@ void show_error_text(std::string_view text) {
   std::fflush(stderr);
 }
 
-void set_exit_code(int code) { exit_code = code; }
+namespace {
+
+// The worse of two outcomes wins: something lost or not done (a record kept
+// nowhere, memory, a file, the command line) outranks a refusal, which
+// outranks "kept for later", which outranks success.
+int severity(int code) {
+  switch (code) {
+    case kExitOk: return 0;
+    case kExitCommunication: return 1;
+    case kExitReplyStatus: return 2;
+    case kExitCommandLine: return 3;
+    case kExitMemory: return 4;
+    case kExitFile: return 5;
+    default: return 6;  // a signal's status
+  }
+}
+
+}  // namespace
+
+void set_exit_code(int code) {
+  if (severity(code) >= severity(exit_code)) exit_code = code;
+}
+
+void reset_exit_code() { exit_code = kExitOk; }
 
 int get_exit_code() { return exit_code; }
 

@@ -2,7 +2,10 @@
 // table of error numbers and the exit codes of the process.
 //
 // Nothing here stops the program; callers decide what happens next.  The
-// exit status is the last code recorded; nothing resets it.
+// exit status is the worst code recorded: 40 (a file, or a record kept
+// nowhere), then 30 (memory), 20 (the command line), 50 (the agent's
+// status), 10 (not reached: kept for later), 0.  A later, milder code never
+// hides a worse one.
 #pragma once
 
 #include <cstdio>
@@ -54,7 +57,10 @@ void show_error(int number);
 /// Writes "ERROR  <text>\n" to standard error.
 void show_error_text(std::string_view text);
 
+/// Records `code` unless a worse one is recorded already.
 void set_exit_code(int code);
 int get_exit_code();
+/// Forgets every code recorded (for tests that run many cases in one process).
+void reset_exit_code();
 
 }  // namespace zv

@@ -1,7 +1,10 @@
 #include "cli/driver.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <optional>
 
 #include "base/error.h"
@@ -13,11 +16,30 @@
 
 namespace zv {
 
+namespace {
+
+// A standard descriptor that was closed when the program started would be
+// handed out by the next open: error documents would land in a --post-file
+// or a log.  Each closed one is opened on /dev/null instead.
+void open_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) ::close(opened);  // the lower ones are open
+  }
+}
+
+}  // namespace
+
 int main_program(int argc, char** argv) {
+  open_closed_standard_descriptors();
   // A reader that stops reading our output (a closed pipe) must not end the
   // run halfway through a submit file or a recovery: the lines after it
-  // would be neither sent nor logged.  A failed write is ignored instead.
+  // would be neither sent nor logged.  A failed write is reported instead.
   ::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit must not kill the run in the middle of a log record:
+  // the write fails (EFBIG) and the record goes to the next place.
+  ::signal(SIGXFSZ, SIG_IGN);
   try {
     // The parser lives for the whole run; it holds one reply at a time.
     Parser xml_parser;

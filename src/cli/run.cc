@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "base/error.h"
+#include "base/text.h"
+#include "files/log_file.h"
 #include "files/output.h"
 #include "operations/map_data.h"
 #include "operations/mapping.h"
@@ -31,6 +33,38 @@ void report_refused_uri(UriRefusal refusal) {
   set_exit_code(kExitCommandLine);
 }
 
+void report_refused_output(OutputRefusal refusal) {
+  show_error_text(refusal == OutputRefusal::kNotRegular
+                      ? "Post file could not be used: it is not a regular file."
+                      : "Post file could not be used: the run reads or keeps that file.");
+  set_exit_code(kExitCommandLine);
+}
+
+// The files a post file must never replace: what the run reads, and where
+// it keeps what it cannot deliver.
+class FilesInUse {
+ public:
+  explicit FilesInUse(const Arguments& arguments) {
+    for (const char* path : {arguments.submit_path, arguments.map_data_path, arguments.mapping_path,
+                             arguments.recover_path}) {
+      if (path != nullptr) list_[count_++] = path;
+    }
+    if (arguments.recover_path != nullptr) {
+      recover_name_ = string_concat(arguments.recover_path, ".", "recover");
+      list_[count_++] = recover_name_.c_str();
+    }
+    for (const LogPlace& place : kLogPlaces) list_[count_++] = place.path;
+  }
+  FilesInUse(const FilesInUse&) = delete;
+  FilesInUse& operator=(const FilesInUse&) = delete;
+  std::span<const char* const> paths() const { return {list_, count_}; }
+
+ private:
+  Text recover_name_;
+  const char* list_[4 + 1 + std::size(kLogPlaces)] = {};
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
 void run(Session& session) {
@@ -45,10 +79,18 @@ void run(Session& session) {
       return;
     }
     endpoint->limits = time_limits_from_environment();
-    // A "--post-file" that cannot be opened leaves the replies on standard
-    // output, without a word.
-    Output output = output_open(arguments.post_path);
-    session.output = &output;
+    // A "--post-file" that cannot be created leaves the replies on standard
+    // output, without a word; one that would overwrite what the run reads
+    // or keeps, or that is no regular file, ends the run.
+    OutputRefusal refusal_of_output = OutputRefusal::kNone;
+    FilesInUse in_use(arguments);
+    std::optional<Output> output =
+        output_open(arguments.post_path, in_use.paths(), refusal_of_output);
+    if (!output) {
+      report_refused_output(refusal_of_output);
+      return;
+    }
+    session.output = &*output;
 
     if (arguments.status_query) {
       get_status(session, *endpoint);
@@ -68,6 +110,10 @@ void run(Session& session) {
       submit_mapping_file(session, *endpoint);
     }
     session.output = nullptr;
+    if (!output->finish() && !output->failed()) {
+      show_error_text("Post file could not be renamed into place.");
+      set_exit_code(kExitFile);
+    }
   } catch (const memory_exhausted&) {
     // Reported by the gate; the run winds down to its normal end.
     session.output = nullptr;

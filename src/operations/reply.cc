@@ -87,11 +87,15 @@ void ReplyHandler::write_reply() {
   } else {
     write = response_count == 0;
   }
-  if (write) {
-    // A reader that went away loses the reply, not the run: the next
-    // submission still goes out or to the log.
-    std::size_t start = std::min(body_start_, parser.text.size());
-    session_.output->write(std::string_view(parser.text).substr(start));
+  if (!write) return;
+  // A reader that went away, or a full disk, loses the replies but not the
+  // run: the next submission still goes out or to the log.  It is said once.
+  std::size_t start = std::min(body_start_, parser.text.size());
+  Output& output = *session_.output;
+  bool failed_before = output.failed();
+  if (!output.write(std::string_view(parser.text).substr(start)) && !failed_before) {
+    show_error_text("A reply could not be written to the output.");
+    set_exit_code(kExitFile);
   }
 }
 

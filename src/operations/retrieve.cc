@@ -1,5 +1,6 @@
 #include "operations/retrieve.h"
 
+#include "files/output.h"
 #include "operations/exchange.h"
 #include "operations/reply.h"
 
@@ -22,6 +23,9 @@ void get_response(Session& session, const Endpoint& endpoint) {
       if (is_agent(session.xml_parser, "Status") || is_agent(session.xml_parser, "ERROR")) {
         go_on = false;
       }
+      // A response that cannot be written is lost at the agent already:
+      // fetch no more of them.
+      if (session.output->failed()) go_on = false;
       parser_clear(session.xml_parser);
     }
   } catch (const memory_exhausted&) {

@@ -10,8 +10,8 @@ namespace zv {
 void get_status(Session& session, const Endpoint& endpoint);
 
 /// Fetches up to `response_max` replies for `response_client`, stopping
-/// early when the agent cannot be reached or answers with an agent Status
-/// or ERROR message.
+/// early when the agent cannot be reached, answers with an agent Status or
+/// ERROR message, or a reply could not be written.
 void get_response(Session& session, const Endpoint& endpoint);
 
 }  // namespace zv

@@ -89,5 +89,26 @@ TEST(Error, HostileTextsCannotChangeTheDocument) {
   }
 }
 
+// The worst outcome of a run is its status, whatever came after it.
+TEST(Error, WorstCodeWins) {
+  const struct {
+    std::vector<int> recorded;
+    int status;
+  } cases[] = {
+      {{}, kExitOk},
+      {{kExitFile, kExitCommunication}, kExitFile},
+      {{kExitMemory, kExitCommunication, kExitReplyStatus}, kExitMemory},
+      {{kExitCommunication, kExitReplyStatus}, kExitReplyStatus},
+      {{kExitReplyStatus, kExitCommandLine, kExitCommunication}, kExitCommandLine},
+      {{kExitMemory, kExitFile}, kExitFile},
+  };
+  for (const auto& c : cases) {
+    reset_exit_code();
+    for (int code : c.recorded) set_exit_code(code);
+    EXPECT_EQ(get_exit_code(), c.status);
+  }
+  reset_exit_code();
+}
+
 }  // namespace
 }  // namespace zv

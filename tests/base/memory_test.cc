@@ -16,7 +16,7 @@ namespace {
 // stop later requests; an impossible size is refused the same way.
 TEST(Memory, RefusalReportsAndRecordsThirty) {
   const std::size_t before = memory_allocated;
-  set_exit_code(0);
+  reset_exit_code();
   testing::internal::CaptureStderr();
   memory_fail_after(1);
   void* first = memory_open(3);
@@ -33,7 +33,7 @@ TEST(Memory, RefusalReportsAndRecordsThirty) {
   memory_close(after);
   memory_close(nullptr);
   EXPECT_EQ(memory_allocated, before);
-  set_exit_code(0);
+  reset_exit_code();
 }
 
 // Every block is wiped whole before it goes back, small and large alike:

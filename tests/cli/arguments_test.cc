@@ -25,7 +25,7 @@ std::string outcome(const std::vector<const char*>& words) {
   for (const char* word : words) argv.push_back(const_cast<char*>(word));
   const int argc = static_cast<int>(argv.size());
   argv.push_back(nullptr);
-  set_exit_code(0);
+  reset_exit_code();
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   std::optional<Arguments> record = arguments_open(argc, argv.data());

@@ -52,7 +52,7 @@ TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
     // A refusal before the renamed file is read leaves that recovery
     // pending; each refusal starts from the same files.
     ::unlink("r.log.recover.offset");
-    set_exit_code(kExitOk);
+    reset_exit_code();
     std::size_t start = memory_allocated;
     Parser parser;
     Arguments arguments;
@@ -78,7 +78,7 @@ TEST(MemorySweep, RecoveryGivesUpOnlyTheLineInHand) {
     }
   }
   EXPECT_TRUE(completed);
-  set_exit_code(kExitOk);
+  reset_exit_code();
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 // The built client against the stand-in agent: bytes on the wire, standard
 // output, standard error, exit status and the recovery log.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -195,14 +199,56 @@ TEST_F(Exchange, ClosedOutputPipeDoesNotStopTheRun) {
   for (int i = 0; i < 3; ++i) options.insert(options.end(), {"--reply", "body-bytes=200000"});
   StandInAgent agent(client.dir(), options);
   client.write("lines.txt", "one\ntwo\nthree\n");
-  RunOptions run;
-  run.cwd = client.dir();
-  RunResult r = run_program("/bin/bash",
-                            {"-c", "set -o pipefail; (exec -a '" + client.dir() + "/ZVClient' '" +
-                                       ZV_CLIENT_PATH + "' --submit-file lines.txt) | true"},
-                            run);
-  EXPECT_EQ(r.status, 0);
+  RunResult r = client.shell("--submit-file lines.txt | true");
+  EXPECT_EQ(r.status, 40);
+  EXPECT_EQ(r.err, "ERROR  A reply could not be written to the output.\n");
   EXPECT_EQ(agent.request_count(), 3);
+}
+
+// A retrieval whose output fails stops there: the responses still waiting
+// stay at the agent instead of being fetched and lost.
+TEST_F(Exchange, FailingOutputFetchesNoMoreResponses) {
+  std::vector<std::string> options;
+  for (int i = 0; i < 3; ++i) options.insert(options.end(), {"--queue-response", "c", "<a/>"});
+  StandInAgent agent(client.dir(), options);
+  RunResult r = client.shell("--get-response c --get-response-max 3 >/dev/full");
+  EXPECT_EQ(r.status, 40);
+  EXPECT_EQ(r.err, "ERROR  A reply could not be written to the output.\n");
+  EXPECT_EQ(agent.request_count(), 1);
+}
+
+// A post file is replaced whole at the end of the run; a path that is a
+// link, a FIFO, a device, or the file the run reads is refused before
+// anything is sent, and left as it was.
+TEST_F(Exchange, PostFileIsReplacedWholeOrRefused) {
+  StandInAgent agent(client.dir(), {});
+  client.write("lines.txt", "<a>x</a>\n");
+  client.write("victim", "keep");
+  ASSERT_EQ(::symlink((client.dir() + "/victim").c_str(), (client.dir() + "/link").c_str()), 0);
+  ASSERT_EQ(::mkfifo((client.dir() + "/fifo").c_str(), 0600), 0);
+  const std::string not_regular = "ERROR  Post file could not be used: it is not a regular file.\n";
+  const std::pair<std::string, std::string> refused[] = {
+      {"link", not_regular},
+      {"fifo", not_regular},
+      {"/dev/full", not_regular},
+      {"lines.txt", "ERROR  Post file could not be used: the run reads or keeps that file.\n"},
+  };
+  for (const auto& [path, err] : refused) {
+    RunResult r = client.run({"--post-file", path, "--submit-file", "lines.txt"});
+    EXPECT_EQ(r.status, 20) << path;
+    EXPECT_EQ(r.err, err) << path;
+  }
+  EXPECT_EQ(agent.request_count(), 0);
+  EXPECT_EQ(client.read("victim"), "keep");
+  EXPECT_EQ(client.read("lines.txt"), "<a>x</a>\n");
+
+  RunResult written = client.run({"--post-file", "victim", "--get-status"});
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(client.read("victim").rfind(kStatusPrefix, 0), 0u);
+  EXPECT_EQ(client.read("link"), client.read("victim"));  // the link itself stays
+  for (const auto& entry : std::filesystem::directory_iterator(client.dir())) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".ZVClient-post.", 0), std::string::npos);
+  }
 }
 
 }  // namespace

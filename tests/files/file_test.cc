@@ -120,7 +120,7 @@ TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("OUT_OF_MEMORY"), std::string::npos);
   EXPECT_EQ(get_exit_code(), kExitMemory);
   EXPECT_EQ(memory_allocated, before);
-  set_exit_code(kExitOk);
+  reset_exit_code();
 }
 
 // The line buffer holds the current line and nothing of the lines before

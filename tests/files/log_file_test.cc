@@ -122,7 +122,7 @@ TEST(LogFile, NoUsablePlaceIsReported) {
   log_submission(message_submission("<a>kept?</a>"), places);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR  Recovery log could not be written.\n");
   EXPECT_EQ(get_exit_code(), kExitFile);
-  set_exit_code(kExitOk);
+  reset_exit_code();
   expect_untouched(dir.path(), "all places");
 }
 

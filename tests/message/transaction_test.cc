@@ -134,14 +134,14 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
       transaction_document("Update", "set value",
                            "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
   const Arguments arguments = mapping_arguments();
-  Output output = output_open(nullptr);
+  Output output(STDOUT_FILENO, false);
   const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), false, {}};
   const std::size_t before = memory_allocated;
   int silent = 0;
   bool delivered_to_log = false;
   for (long n = 0; n < 200 && !delivered_to_log; ++n) {
     std::filesystem::remove_all("logs");
-    set_exit_code(kExitOk);
+    reset_exit_code();
     Parser parser;
     Session session{arguments, parser, &output};
     testing::internal::CaptureStderr();
@@ -158,7 +158,7 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
     EXPECT_TRUE(log.empty() || (sent && log == expected + "\n")) << "failing allocation " << n;
     delivered_to_log = sent && get_exit_code() == kExitCommunication && !log.empty();
   }
-  set_exit_code(kExitOk);
+  reset_exit_code();
   EXPECT_TRUE(delivered_to_log);
   // At least: the line buffer and its growth for the long line, the two
   // longer elements, the element list and the document (short texts need

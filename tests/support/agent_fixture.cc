@@ -99,6 +99,15 @@ RunResult ClientFixture::run(const std::vector<std::string>& args,
   return run_program(ZV_CLIENT_PATH, args, options);
 }
 
+RunResult ClientFixture::shell(const std::string& words) const {
+  RunOptions options;
+  options.cwd = dir();
+  return run_program("/bin/bash",
+                     {"-c", "set -o pipefail; (exec -a '" + dir() + "/ZVClient' '" +
+                                ZV_CLIENT_PATH + "' " + words + ")"},
+                     options);
+}
+
 void ClientFixture::configure_port(int port) const {
   std::filesystem::create_directories(dir() + "/etc");
   write("etc/.runtime.xml",

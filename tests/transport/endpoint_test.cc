@@ -69,7 +69,7 @@ TEST(Endpoint, UriOpen) {
   for (const auto& c : cases) {
     const std::string where = std::string(c.uri ? c.uri : "(no uri)") + " " + c.suffix;
     std::size_t before = memory_allocated;
-    set_exit_code(kExitOk);
+    reset_exit_code();
     testing::internal::CaptureStderr();
     UriRefusal refusal = UriRefusal::kNone;
     std::string got = "none";

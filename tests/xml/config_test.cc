@@ -63,7 +63,7 @@ TEST(Config, PortCases) {
     std::filesystem::remove(client.dir() + "/etc/.runtime.xml");
     if (content) client.write("etc/.runtime.xml", *content);
     const std::size_t before = memory_allocated;
-    set_exit_code(kExitOk);
+    reset_exit_code();
     testing::internal::CaptureStderr();
     EXPECT_EQ(read_config(program.c_str()), port);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

@@ -224,7 +224,7 @@ TEST(XmlParser, AnyShortageLeavesAConsistentParser) {
     EXPECT_EQ(memory_allocated, before) << n;
   }
   testing::internal::GetCapturedStderr();
-  set_exit_code(0);
+  reset_exit_code();
 }
 
 }  // namespace
