@@ -110,7 +110,7 @@ struct Reading {
 };
 
 void check_line(File& file, const Expected& expected) {
-  check(file.has_line == expected.has_line && !file.cut);
+  check(file.has_line == expected.has_line && !file.skipped);
   check(file.line() == (expected.has_line ? expected.text() : std::string_view()));
   if (!expected.has_line) return;
   // Every byte of the line is stored, NUL bytes too, and the text ends in a NUL.

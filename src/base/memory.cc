@@ -67,18 +67,21 @@ void memory_report_refusal() {
   set_exit_code(kExitMemory);
 }
 
-void* memory_open(std::size_t size) {
+void* memory_try_open(std::size_t size) {
   bool refuse = size > SIZE_MAX - kHeader - 1;
   if (fail_countdown >= 0 && fail_countdown-- == 0) refuse = true;
   void* raw = refuse ? nullptr : obtain(kHeader + size + 1);
-  if (raw == nullptr) {
-    memory_report_refusal();
-    return nullptr;
-  }
+  if (raw == nullptr) return nullptr;
   std::size_t length = size + 1;
   std::memcpy(raw, &length, sizeof length);
   memory_allocated += length;
   return static_cast<char*>(raw) + kHeader;
+}
+
+void* memory_open(std::size_t size) {
+  void* block = memory_try_open(size);
+  if (block == nullptr) memory_report_refusal();
+  return block;
 }
 
 void memory_close(void* block) {

@@ -26,6 +26,10 @@ extern std::size_t memory_allocated;
 /// document has then been written and exit code 30 recorded.
 void* memory_open(std::size_t size);
 
+/// As memory_open, but a refusal is not reported: for a caller that has a
+/// smaller size to fall back on.
+void* memory_try_open(std::size_t size);
+
 /// Wipes and releases a block of memory_open.  nullptr is a no-op.
 void memory_close(void* block);
 

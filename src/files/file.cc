@@ -30,29 +30,42 @@ void file_clear_buffer(File& file) {
   memory_wipe(file.buffer.get(), file.line_length);
   file.line_length = 0;
   file.has_line = false;
-  file.cut = false;
+  file.skipped = false;
 }
 
-// The next capacity for a line of `count` characters that needs more room.
-// A regular file bounds what is left of the line, so one long line grows
-// once to its full size instead of doubling all the way.
-std::size_t grown_capacity(const File& file, std::size_t count) {
-  if (file.capacity == 0) return kLineStep;
+// The next capacities for a line of `count` characters that needs more
+// room: double, and first, when it is larger, room for all a regular file
+// has left (so that one long line grows once instead of doubling all the
+// way).  The second is 0 when there is no first.
+std::pair<std::size_t, std::size_t> grown_capacities(const File& file, std::size_t count) {
+  if (file.capacity == 0) return {kLineStep, 0};
+  auto clamp = [](std::uint64_t n) {
+    return n > SIZE_MAX - 1 ? SIZE_MAX - 1 : static_cast<std::size_t>(n);
+  };
+  std::size_t doubled = clamp(file.capacity * std::uint64_t{2});
   std::uint64_t rest = file.source.remaining();
-  std::uint64_t wanted = file.capacity * std::uint64_t{2};
   std::uint64_t pending = file.source.pending().size();
-  if (rest < UINT64_MAX - count - pending - 1) {
-    // Room for the rest of the input and the line end that may follow it.
-    std::uint64_t bound = count + pending + rest + 1;
-    wanted = std::max(wanted, (bound + kLineStep - 1) / kLineStep * kLineStep);
-  }
-  return wanted > SIZE_MAX - 1 ? SIZE_MAX - 1 : static_cast<std::size_t>(wanted);
+  if (rest >= UINT64_MAX - count - pending - 1) return {doubled, 0};
+  // Room for the rest of the input and the line end that may follow it.
+  std::uint64_t bound = count + pending + rest + 1;
+  std::size_t whole = clamp((bound + kLineStep - 1) / kLineStep * kLineStep);
+  return whole > doubled ? std::pair{whole, doubled} : std::pair{doubled, std::size_t{0}};
 }
 
-// False when the gate refused; the buffer is then as it was.
+// False when the gate refused every size; the buffer is then as it was.  A
+// refusal of the larger size that a smaller one mends is no shortage.
 bool file_buffer_increase(File& file, std::size_t count) {
-  std::size_t new_capacity = grown_capacity(file, count);
-  GateBlock grown(static_cast<char*>(memory_open(new_capacity)));
+  auto [first, second] = grown_capacities(file, count);
+  std::size_t new_capacity = first;
+  GateBlock grown;
+  if (second == 0) {
+    grown.reset(static_cast<char*>(memory_open(first)));
+  } else if (void* block = memory_try_open(first)) {
+    grown.reset(static_cast<char*>(block));
+  } else {
+    new_capacity = second;
+    grown.reset(static_cast<char*>(memory_open(second)));
+  }
   if (!grown) return false;
   if (count > 0) std::memcpy(grown.get(), file.buffer.get(), count);
   file.buffer = std::move(grown);  // the gate wipes the old block
@@ -87,13 +100,6 @@ std::size_t text_length(std::string_view bytes) {
   return cr ? static_cast<const char*>(cr) - bytes.data() : limit;
 }
 
-// The line is cut before `c`, which is taken and not stored.
-int cut_line(File& file, std::size_t count, unsigned char c) {
-  file.source.consume(1);
-  file.cut = true;
-  return end_line(file, count, c);
-}
-
 // A CR ends the line; the byte after it is looked at and left for the next
 // read unless it is the LF of a CR LF.
 int end_at_cr(File& file, std::size_t count) {
@@ -105,6 +111,25 @@ int end_at_cr(File& file, std::size_t count) {
   return end_line(file, count, next);
 }
 
+// The line could not be held: what is stored of it is wiped, the rest of
+// it up to its line end is read and dropped, and the line comes back
+// without text, marked skipped.  Never a part of it as a line of its own.
+int skip_line(File& file, std::size_t count) {
+  memory_wipe(file.buffer.get(), count);
+  file.skipped = true;
+  BlockReader& in = file.source;
+  while (in.fill()) {
+    std::string_view bytes = in.pending();
+    std::size_t length = text_length(bytes);
+    in.consume(length);
+    if (length == bytes.size()) continue;
+    if (bytes[length] == '\r') return end_at_cr(file, 0);
+    in.consume(1);
+    return end_line(file, 0, '\n');
+  }
+  return end_line(file, 0, EOF);
+}
+
 }  // namespace
 
 File::File(File&& other) noexcept
@@ -114,7 +139,7 @@ File::File(File&& other) noexcept
       capacity(std::exchange(other.capacity, 0)),
       line_length(std::exchange(other.line_length, 0)),
       has_line(std::exchange(other.has_line, false)),
-      cut(std::exchange(other.cut, false)) {}
+      skipped(std::exchange(other.skipped, false)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -124,7 +149,7 @@ File& File::operator=(File&& other) noexcept {
     capacity = std::exchange(other.capacity, 0);
     line_length = std::exchange(other.line_length, 0);
     has_line = std::exchange(other.has_line, false);
-    cut = std::exchange(other.cut, false);
+    skipped = std::exchange(other.skipped, false);
   }
   return *this;
 }
@@ -139,7 +164,7 @@ std::string_view File::line() const {
   return {text, length};
 }
 
-char* File::line_data() { return has_line ? buffer.get() : nullptr; }
+char* File::line_data() { return has_line && !skipped ? buffer.get() : nullptr; }
 
 std::optional<File> file_open_read(const char* name, std::FILE* default_stream) {
   int fd = -1;
@@ -186,7 +211,7 @@ int file_read_line(File& file) {
     for (std::size_t at = 0; at < length || line_end;) {
       if (count == file.capacity && !file_buffer_increase(file, count)) {
         in.consume(at);
-        return cut_line(file, count, static_cast<unsigned char>(bytes[at]));
+        return skip_line(file, count);
       }
       if (at == length) break;
       std::size_t take = std::min(length - at, file.capacity - count);

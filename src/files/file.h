@@ -34,8 +34,9 @@ struct File {
   std::size_t line_length = 0;
   /// A line was read by the last call and has not been read past yet.
   bool has_line = false;
-  /// The last read cut its line because the buffer could not grow.
-  bool cut = false;
+  /// The last line could not be held (the buffer could not grow): it was
+  /// read to its end and dropped, and has no text.
+  bool skipped = false;
 
   File() = default;
   File(File&& other) noexcept;
@@ -48,7 +49,7 @@ struct File {
   /// Valid until the next read or the destruction of the record.
   std::string_view line() const;
   /// The current line as a mutable NUL-terminated text, or nullptr when
-  /// there is no line or memory ran out before its first character.
+  /// there is no line or it was skipped.
   char* line_data();
 };
 
@@ -84,10 +85,11 @@ std::optional<File> file_open_input(const char* name, std::string_view not_opene
 /// from the stream (10 after LF or CR LF, the character after a lone CR, or
 /// -1 at the end of the input).  A last line without line end is kept.
 ///
-/// When the buffer cannot grow (the gate has reported it), the line is cut
-/// where it stands, `cut` is set, and the character that could not be
-/// stored is returned (it is consumed); the rest of the line comes back as
-/// the next line.  Read errors count as the end of the input, and a regular
+/// The buffer grows by doubling (or at once to what a regular file has
+/// left, when that can be had).  When it cannot grow (the gate has reported
+/// it, exit code 30), the whole line is read to its end and dropped:
+/// `skipped` is set and the line has no text; no part of it ever comes back
+/// as a line.  Read errors count as the end of the input, and a regular
 /// file ends at the size it had when it was opened.  Cost is linear in the
 /// length of the line.
 int file_read_line(File& file);

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include "base/descriptor.h"
+#include "files/block_reader.h"
 #include "files/safe_file.h"
+#include "files/set_aside.h"
 
 namespace zv {
 
@@ -11,7 +13,6 @@ namespace {
 
 // Read access as well, so that the last byte of the file can be looked at.
 constexpr int kPlaceFlags = O_RDWR | O_APPEND | O_CREAT;
-constexpr mode_t kDirectoryMode = 0755;
 // Each retry means a recovery renamed the log in the short time between an
 // open and its lock; a handful is more than any real run needs.
 constexpr int kLockAttempts = 8;
@@ -25,9 +26,10 @@ bool still_at_path(int fd, const char* path) {
 }
 
 // The file now at `path`, opened and locked; invalid when there is none.
-Descriptor lock_place(const char* path, LogFileCalls& calls) {
+// `created` says whether the open made it.
+Descriptor lock_place(const char* path, LogFileCalls& calls, bool& created) {
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    Descriptor file(log_open_place(path));
+    Descriptor file(safe_open(path, kPlaceFlags, nullptr, &created));
     if (!file) break;
     if (retried([&] { return calls.lock(file.get()); }) != 0) break;
     if (still_at_path(file.get(), path)) return file;
@@ -35,9 +37,9 @@ Descriptor lock_place(const char* path, LogFileCalls& calls) {
   return {};
 }
 
-// A file that does not end with LF gets one before the record.  When the
-// last byte cannot be read the LF is written anyway: a blank line is
-// skipped by every reader, a glued record is not.
+// Whether the file does not end with LF.  When the last byte cannot be
+// read the answer is yes: a tail set aside for nothing costs nothing, a
+// glued record does.
 bool ends_open(int fd, off_t size) {
   if (size == 0) return false;
   char last = '\0';
@@ -60,21 +62,67 @@ bool write_all(int fd, std::span<iovec> parts, LogFileCalls& calls) {
   return true;
 }
 
+// The offset just after the last LF of the file's first `size` bytes (0
+// when it has none): where a record torn by a kill begins.
+off_t after_last_line_end(int fd, off_t size) {
+  char block[4096];
+  for (off_t end = size; end > 0;) {
+    off_t start =
+        end > static_cast<off_t>(sizeof block) ? end - static_cast<off_t>(sizeof block) : 0;
+    auto want = static_cast<std::size_t>(end - start);
+    if (retried([&] { return ::pread(fd, block, want, start); }) != static_cast<ssize_t>(want)) {
+      return -1;
+    }
+    for (std::size_t i = want; i-- > 0;) {
+      if (block[i] == '\n') return start + static_cast<off_t>(i) + 1;
+    }
+    end = start;
+  }
+  return 0;
+}
+
+// A record that a killed writer left without its LF is no record: it is
+// moved to the set-aside file (never dropped) and cut from the log, so that
+// the next record does not complete it.  False when that cannot be done.
+bool set_aside_torn_tail(int fd, const char* path, off_t& size) {
+  if (!ends_open(fd, size)) return true;
+  off_t start = after_last_line_end(fd, size);
+  if (start < 0) return false;
+  GateBlock tail = gate_block(static_cast<std::size_t>(size - start));
+  auto length = static_cast<std::size_t>(size - start);
+  if (retried([&] { return ::pread(fd, tail.get(), length, start); }) !=
+          static_cast<ssize_t>(length) ||
+      !set_aside(path, std::string_view(tail.get(), length)) ||
+      retried([&] { return ::ftruncate(fd, start); }) != 0) {
+    return false;
+  }
+  size = start;
+  return true;
+}
+
 bool append_at(const char* path, std::string_view line, LogFileCalls& calls) {
-  Descriptor file = lock_place(path, calls);
+  bool created = false;
+  Descriptor file = lock_place(path, calls, created);
   struct stat info {};
   if (!file || ::fstat(file.get(), &info) != 0) return false;
-  char line_end = '\n';
-  iovec parts[3];
-  std::size_t count = 0;
-  if (ends_open(file.get(), info.st_size)) parts[count++] = {&line_end, 1};
-  parts[count++] = {const_cast<char*>(line.data()), line.size()};
-  parts[count++] = {&line_end, 1};
-  if (write_all(file.get(), std::span(parts, count), calls) &&
-      retried([&] { return calls.sync(file.get()); }) == 0) {
-    return true;
+  off_t size = info.st_size;
+  bool appended = false;
+  try {
+    appended = set_aside_torn_tail(file.get(), path, size);
+  } catch (const memory_exhausted&) {
+    // Reported by the gate; the torn tail stays, and this place is passed over.
   }
-  retried([&] { return ::ftruncate(file.get(), info.st_size); });
+  if (appended) {
+    char line_end = '\n';
+    iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&line_end, 1}};
+    appended = write_all(file.get(), std::span(parts, 2), calls) &&
+               retried([&] { return calls.sync(file.get()); }) == 0 &&
+               (!created || durable_calls().sync_directory_of(path) == 0);
+  }
+  if (appended) return true;
+  retried([&] { return ::ftruncate(file.get(), size); });
+  // A log this run made and could not write to is no log: nothing to recover.
+  if (size == 0 && still_at_path(file.get(), path)) ::unlink(path);
   return false;
 }
 
@@ -85,11 +133,11 @@ LogFileCalls& log_system_calls() {
   return calls;
 }
 
-int log_open_place(const char* path) { return safe_open(path, kPlaceFlags).release(); }
-
 bool log_write(std::string_view line, std::span<const LogPlace> places, LogFileCalls& calls) {
   for (const LogPlace& place : places) {
-    if (place.directory != nullptr) ::mkdir(place.directory, kDirectoryMode);
+    if (place.directory != nullptr && make_directory(place.directory)) {
+      durable_calls().sync_directory_of(place.directory);
+    }
     if (append_at(place.path, line, calls)) return true;
   }
   return false;

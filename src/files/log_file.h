@@ -17,12 +17,15 @@
 //   file.  Holding it, it knows that no writer is in the middle of a record
 //   and that none will start one there (every later writer finds the path
 //   changed), so the size it measures then is final.
-// Under the lock a writer notes the size, adds an LF first when the file
-// does not end with one (a line cut short by a crash or by another
-// program), writes the record, and syncs it.  Any failure truncates the
-// file back to the noted size, so no partial line remains to swallow the
-// next record, and the record goes to the next place instead.  Programs
-// that append without the lock are not protected against.
+// Under the lock a writer notes the size; when the file does not end with
+// an LF, its last line is a record torn by a kill (or a line cut short by
+// another program): that tail is set aside (set_aside.h) and cut off, so
+// that the next record can never complete it.  Then it writes the record
+// and syncs it (and the directory, when the open made the file).  Any
+// failure truncates the file back to the noted size, so no partial line
+// remains, removes a log that was empty (this run made it, or it holds
+// nothing to recover), and the record goes to the next place instead.
+// Programs that append without the lock are not protected against.
 #pragma once
 
 #include <fcntl.h>
@@ -65,11 +68,6 @@ class LogFileCalls {
 
 /// The plain system calls; lives for the whole run.
 LogFileCalls& log_system_calls();
-
-/// Opens `path` as a log place (see above) for reading and appending, in
-/// blocking mode, close-on-exec.  Returns the descriptor, which the caller
-/// closes, or -1 when the path cannot be opened or is not a usable place.
-int log_open_place(const char* path);
 
 /// Appends `line` and an LF as one record to the first usable place of
 /// `places`, under the locking protocol above, made durable (fsync) before

@@ -103,6 +103,7 @@ std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const Re
     progress->remove();
     return std::nullopt;
   }
+  durable_calls().sync_directory_of(names.recover.c_str());
   return RenamedRecoverFile{std::move(file), std::move(*progress)};
 }
 
@@ -124,20 +125,31 @@ std::optional<RecoverProgress> RecoverProgress::create(const char* path, FileId 
   put_number(record + kOffsetAt, 0);
   record[kDigits] = record[2 * kDigits + 1] = ' ';
   record[kRecordSize - 1] = '\n';
-  if (fd && write_at(fd.get(), record, kRecordSize, 0))
+  // Durable, with its directory entry, before the rename it stands for: a
+  // power cut must not leave the rename without its mark.
+  if (fd && write_at(fd.get(), record, kRecordSize, 0) && durable_calls().sync(fd.get()) == 0 &&
+      durable_calls().sync_directory_of(path) == 0) {
     return RecoverProgress(path, std::move(fd), 0);
+  }
   if (fd) unlink_quietly(path);
   return std::nullopt;
 }
 
 std::optional<RecoverProgress> RecoverProgress::pending(const char* path, const FileId* file) {
+  if (!path_exists(path)) return std::nullopt;
   Descriptor fd = safe_open(path, O_RDWR);
   std::uint64_t fields[3];
-  if (fd && file != nullptr && read_record(fd.get(), fields) &&
-      fields[0] == static_cast<std::uint64_t>(file->device) &&
+  bool readable = fd && read_record(fd.get(), fields);
+  if (readable && file != nullptr && fields[0] == static_cast<std::uint64_t>(file->device) &&
       fields[1] == static_cast<std::uint64_t>(file->inode)) {
     return RecoverProgress(path, std::move(fd), fields[2]);
   }
+  fd = Descriptor();
+  // A mark that names another file was left before a rename: stale.  One
+  // that cannot be read (empty after a power cut, not readable) may belong
+  // to the file under the recover name: it is sent again from its start,
+  // which can only send lines twice, never lose one.
+  if (!readable && file != nullptr) return create(path, *file);
   unlink_quietly(path);
   return std::nullopt;
 }

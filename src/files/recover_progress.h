@@ -6,13 +6,15 @@
 //   line: the second waits for the first, then finds what is left.
 // - "P.recover.offset" holds the progress: the st_dev and st_ino of the file
 //   being recovered and the offset of its next unhandled line, as three
-//   fields of 20 decimal digits ("DEV INO OFFSET\n").  It is written before
-//   P is renamed to P.recover, updated with one pwrite after each line
-//   (no fsync: only the death of the process has to be survived, and a lost
-//   mark can only cause a line to be sent twice), and unlinked when the file
-//   is done.  A recovery is pending when it exists and names the file now
-//   under "P.recover"; one that names another file was left by a crash
-//   before the rename and is stale.
+//   fields of 20 decimal digits ("DEV INO OFFSET\n").  It is written and
+//   made durable, with its directory, before P is renamed to P.recover (and
+//   the directory is synced again after the rename), updated with one
+//   pwrite after each line (no fsync: a lost mark can only cause a line to
+//   be sent twice), and unlinked when the file is done.  A recovery is
+//   pending when it exists and names the file now under "P.recover"; one
+//   that names another file was left by a crash before the rename and is
+//   stale; one that cannot be read while a P.recover exists starts that
+//   file again from its beginning (duplicates, never a loss).
 #pragma once
 
 #include <cstdint>
@@ -35,8 +37,10 @@ class RecoverProgress {
   /// replacing an old one.  nullopt (and no file left) on failure.
   static std::optional<RecoverProgress> create(const char* path, FileId file);
   /// The progress file at `path` when it names `file` (nullptr: there is
-  /// no file under the recover name).  Any other file at `path` (stale,
-  /// unreadable, failing the rule of safe_file.h) is removed: nullopt.
+  /// no file under the recover name).  One that cannot be read (or fails
+  /// the rule of safe_file.h) while `file` exists is replaced by a new one
+  /// naming `file` at offset 0.  Any other file at `path` (stale, or with
+  /// no recover file) is removed: nullopt.
   static std::optional<RecoverProgress> pending(const char* path, const FileId* file);
 
   /// The offset of the next unhandled line.

@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
+
 namespace zv {
 
 namespace {
 
 constexpr mode_t kCreatedMode = 0600;
+constexpr mode_t kDirectoryMode = 0755;
 
 bool follows_rule(const struct stat& info) {
   return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == ::geteuid() &&
@@ -23,15 +27,70 @@ bool clear_nonblocking(int fd) {
 
 }  // namespace
 
-Descriptor safe_open(const char* path, int flags, FileId* id) {
-  Descriptor fd(retried(
-      [&] { return ::open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kCreatedMode); }));
+Descriptor safe_open(const char* path, int flags, FileId* id, bool* created) {
+  const int always = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  bool made = false;
+  Descriptor fd;
+  if ((flags & O_CREAT) != 0 && (flags & O_EXCL) == 0) {
+    // An existing file first, so that a new one is known to be new.
+    fd = Descriptor(retried([&] { return ::open(path, (flags & ~O_CREAT) | always); }));
+    if (!fd && errno != ENOENT) return {};
+  }
+  if (!fd) {
+    fd = Descriptor(retried([&] { return ::open(path, flags | always, kCreatedMode); }));
+    made = fd && (flags & O_CREAT) != 0;
+  }
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0 || !follows_rule(info) || !clear_nonblocking(fd.get())) {
     return {};
   }
+  // The umask must not take the owner's own access away.
+  if (made && (info.st_mode & 07777) != kCreatedMode && ::fchmod(fd.get(), kCreatedMode) != 0) {
+    return {};
+  }
   if (id != nullptr) *id = {info.st_dev, info.st_ino};
+  if (created != nullptr) *created = made;
   return fd;
+}
+
+bool make_directory(const char* path) {
+  if (::mkdir(path, kDirectoryMode) != 0) return false;
+  ::chmod(path, kDirectoryMode);  // whatever the umask took away
+  return true;
+}
+
+int DurableCalls::sync(int fd) {
+  return retried([&] { return ::fsync(fd); });
+}
+
+int DurableCalls::sync_directory_of(const char* path) {
+  std::string_view whole(path);
+  std::size_t slash = whole.rfind('/');
+  char directory[4096];
+  if (slash == std::string_view::npos) {
+    directory[0] = '.', directory[1] = '\0';
+  } else if (slash + 1 > sizeof directory - 1) {
+    errno = ENAMETOOLONG;
+    return -1;
+  } else {
+    std::size_t length = slash == 0 ? 1 : slash;  // "/tmp" for "/tmp/x", "/" for "/x"
+    whole.copy(directory, length);
+    directory[length] = '\0';
+  }
+  Descriptor fd(retried([&] { return ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!fd) return -1;
+  return retried([&] { return ::fsync(fd.get()); });
+}
+
+namespace {
+DurableCalls system_durable_calls;
+DurableCalls* current_durable_calls = &system_durable_calls;
+}  // namespace
+
+DurableCalls& durable_calls() { return *current_durable_calls; }
+
+void durable_set_calls(DurableCalls* calls) {
+  current_durable_calls = calls != nullptr ? calls : &system_durable_calls;
 }
 
 bool lock_exclusive(int fd) {

@@ -23,10 +23,34 @@ struct FileId {
 
 /// Opens `path` under the rule above; `flags` (O_RDONLY, O_RDWR, O_APPEND,
 /// O_CREAT, O_EXCL) are added to O_NOFOLLOW|O_NONBLOCK|O_CLOEXEC, a file
-/// created here gets mode 0600, and blocking is restored after the open.
-/// `id`, when given, receives the file's identity.  An invalid Descriptor
-/// when the path cannot be opened or fails the rule (errno is not kept).
-Descriptor safe_open(const char* path, int flags, FileId* id = nullptr);
+/// created here gets mode 0600 whatever the umask, and blocking is restored
+/// after the open.  `id`, when given, receives the file's identity;
+/// `created`, when given, whether this open made the file.  An invalid
+/// Descriptor when the path cannot be opened or fails the rule (errno is
+/// not kept).
+Descriptor safe_open(const char* path, int flags, FileId* id = nullptr, bool* created = nullptr);
+
+/// Makes a directory (mode 0755 whatever the umask) when it is missing;
+/// true when this call made it.
+bool make_directory(const char* path);
+
+/// The syncs that make files and directories durable.  The program uses
+/// the system calls; a test derives from this to see their order or fail
+/// them.  Each returns 0 or -1 (errno set).
+class DurableCalls {
+ public:
+  virtual ~DurableCalls() = default;
+  /// fsync of an open file.
+  virtual int sync(int fd);
+  /// fsync of the directory that holds `path` (its entries: a file made,
+  /// renamed or removed there).
+  virtual int sync_directory_of(const char* path);
+};
+
+/// The calls in use (the system's, unless a test set others).
+DurableCalls& durable_calls();
+/// Test seam: use `calls` (nullptr restores the system's).
+void durable_set_calls(DurableCalls* calls);
 
 /// Waits for flock(LOCK_EX) on `fd` (retried on EINTR); false on failure.
 bool lock_exclusive(int fd);

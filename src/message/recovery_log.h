@@ -16,7 +16,8 @@ namespace zv {
 /// unchanged.  When no place takes the record, the error line "Recovery log
 /// could not be written." is shown and the exit code is 40.  When the record
 /// cannot be built for lack of memory nothing is written and the exit code
-/// is 30.  Other exit codes are left as they are.
-void log_submission(const Submission& submission, std::span<const LogPlace> places = kLogPlaces);
+/// is 30.  Other exit codes are left as they are.  True when the record was
+/// kept.
+bool log_submission(const Submission& submission, std::span<const LogPlace> places = kLogPlaces);
 
 }  // namespace zv

@@ -28,13 +28,14 @@ bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list)
   return query(endpoint, list, kHttpGet, handler);
 }
 
-void post(Session& session, const Endpoint& endpoint, const Submission& submission) {
+Outcome post(Session& session, const Endpoint& endpoint, const Submission& submission) {
   ParamList list = submission_params(submission);
   ReplyHandler handler(session);
   bool answered = query(endpoint, &list, kHttpPost, handler);
   // A 5xx, 408, 429 or a redirect says the agent did not take the
   // submission now; any other status says it was taken, or refused for good.
-  if (!answered || http_status_means_later(handler.status_code())) log_submission(submission);
+  if (answered && !http_status_means_later(handler.status_code())) return Outcome::kDelivered;
+  return log_submission(submission) ? Outcome::kKept : Outcome::kLost;
 }
 
 }  // namespace zv

@@ -10,6 +10,14 @@
 
 namespace zv {
 
+/// What became of one submission.
+enum class Outcome {
+  kDelivered,  ///< the agent took it, or refused it for good
+  kKept,       ///< in the recovery log, for a later run
+  kInvalid,    ///< no submission: nothing was sent (invalid map data)
+  kLost,       ///< neither delivered nor kept (no log place, no memory)
+};
+
 /// A GET exchange whose reply goes to the run's output.  True when the
 /// agent answered (its status line arrived), whatever it said.
 bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list);
@@ -20,6 +28,6 @@ bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list)
 /// as delivered (or refused for good).
 /// Throws memory_exhausted when the parameter list cannot be made: then
 /// nothing is sent or logged.
-void post(Session& session, const Endpoint& endpoint, const Submission& submission);
+Outcome post(Session& session, const Endpoint& endpoint, const Submission& submission);
 
 }  // namespace zv

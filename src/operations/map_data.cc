@@ -31,25 +31,27 @@ MapDataWords take_numeric_id(MapDataWords from) {
   return from;
 }
 
-void send(Session& session, const Endpoint& endpoint, const MapDataWords& data) {
+Outcome send(Session& session, const Endpoint& endpoint, const MapDataWords& data) {
   if (data.transaction_id == nullptr) {
     Submission shown = map_data_submission(nullptr, data.words);
     show_error_detail_data(kErrorMapData, "Transaction ID must be a positive Integer",
                            &shown.items);
-    return;
+    return Outcome::kInvalid;
   }
   try {
-    post(session, endpoint,
-         map_data_submission(data.transaction_id, data.words.subspan(data.first)));
+    return post(session, endpoint,
+                map_data_submission(data.transaction_id, data.words.subspan(data.first)));
   } catch (const memory_exhausted&) {
     // Reported by the gate: this submission is neither sent nor logged.
+    return Outcome::kLost;
   }
 }
 
 // Splits `line` and sends it; `id_first` says that its first word is the
 // transaction id whatever it reads as (a record of the recovery log's own).
-void send_line(Session& session, const Endpoint& endpoint, char* line, bool id_first) {
-  if (line == nullptr || *line == '\0') return;
+Outcome send_line(Session& session, const Endpoint& endpoint, char* line, bool id_first) {
+  if (line == nullptr || *line == '\0') return Outcome::kInvalid;
+  Outcome outcome = Outcome::kLost;
   try {
     Vec<const char*> words = map_data_open(line);
     MapDataWords data{Words(words), 0, session.arguments.map_data_transaction_id};
@@ -59,11 +61,12 @@ void send_line(Session& session, const Endpoint& endpoint, char* line, bool id_f
     } else {
       data = take_numeric_id(data);
     }
-    send(session, endpoint, data);
+    outcome = send(session, endpoint, data);
   } catch (const memory_exhausted&) {
     // Reported by the gate: the line is skipped.
   }
   parser_clear(session.xml_parser);
+  return outcome;
 }
 
 }  // namespace
@@ -78,12 +81,12 @@ void map_data(Session& session, const Endpoint& endpoint) {
   parser_clear(session.xml_parser);
 }
 
-void map_data_line(Session& session, const Endpoint& endpoint, char* line) {
-  send_line(session, endpoint, line, false);
+Outcome map_data_line(Session& session, const Endpoint& endpoint, char* line) {
+  return send_line(session, endpoint, line, false);
 }
 
-void map_data_record(Session& session, const Endpoint& endpoint, char* record) {
-  send_line(session, endpoint, record, true);
+Outcome map_data_record(Session& session, const Endpoint& endpoint, char* record) {
+  return send_line(session, endpoint, record, true);
 }
 
 void map_data_file(Session& session, const Endpoint& endpoint) {

@@ -3,6 +3,7 @@
 // "transactionid" and one "mapdata" per item.
 #pragma once
 
+#include "operations/exchange.h"
 #include "operations/session.h"
 #include "transport/endpoint.h"
 
@@ -21,12 +22,13 @@ void map_data(Session& session, const Endpoint& endpoint);
 /// nothing is sent (no exit code).  A nullptr or empty line is ignored; a
 /// line whose words cannot be made is skipped.  An undeliverable submission
 /// goes to the recovery log.  The parser is emptied for the next reply.
-void map_data_line(Session& session, const Endpoint& endpoint, char* line);
+/// Says what became of the line (kInvalid: no submission was sent).
+Outcome map_data_line(Session& session, const Endpoint& endpoint, char* line);
 
 /// As map_data_line, but the first word is the transaction id whatever it
 /// holds: the recovery log's marked data-map records quote it, so that an id
 /// that is not a number, or holds blanks, comes back as it was sent.
-void map_data_record(Session& session, const Endpoint& endpoint, char* record);
+Outcome map_data_record(Session& session, const Endpoint& endpoint, char* record);
 
 /// Sends every line of the file named by `map_data_path`, in file order; a
 /// failed line does not stop the others.  A file that cannot be opened is

@@ -19,7 +19,7 @@ std::optional<Text> build_transaction(File& file, Words words) {
     SubmitData record = submit_data_initialize();
     for (;;) {
       int last = file_read_line(file);
-      if (file.cut) return std::nullopt;
+      if (file.skipped) return std::nullopt;
       if (file.has_line) submit_data_process_config_line(record, words, file.line());
       if (last == EOF) break;
     }

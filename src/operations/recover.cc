@@ -1,10 +1,12 @@
 #include "operations/recover.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "files/file.h"
+#include "files/set_aside.h"
 #include "message/log_record.h"
 #include "operations/map_data.h"
 #include "operations/submit.h"
@@ -22,59 +24,99 @@ void report_unmodifiable() {
 
 }  // namespace
 
-void recover_line(Session& session, const Endpoint& endpoint, char* line) {
-  if (line == nullptr || *line == '\0') return;
-  switch (log_record_kind(line)) {
-    case LogRecordKind::kMessage: submit_line(session, endpoint, line); break;
-    case LogRecordKind::kMapDataLine: map_data_line(session, endpoint, line); break;
-    case LogRecordKind::kMarkedMessage:
-      try {
+Outcome recover_line(Session& session, const Endpoint& endpoint, char* line) {
+  if (line == nullptr || *line == '\0') return Outcome::kInvalid;
+  try {
+    switch (log_record_kind(line)) {
+      case LogRecordKind::kMessage: return submit_line(session, endpoint, line);
+      case LogRecordKind::kMapDataLine: {
+        // Split in a copy: a line that is no submission is set aside as it was.
+        Text words(line);
+        return map_data_line(session, endpoint, words.data());
+      }
+      case LogRecordKind::kMarkedMessage: {
         // An empty message is a submission too: it was sent, so it is sent again.
         Text message = log_unescape(line + 2);
-        submit(session, endpoint, message);
-      } catch (const memory_exhausted&) {
-        // Reported by the gate; the line is skipped.
+        return submit(session, endpoint, message);
       }
-      break;
-    case LogRecordKind::kMarkedMapData:
-      try {
+      case LogRecordKind::kMarkedMapData: {
         Text record = log_unescape(line + 2);
-        map_data_record(session, endpoint, record.data());
-      } catch (const memory_exhausted&) {
-        // Reported by the gate; the line is skipped.
+        return map_data_record(session, endpoint, record.data());
       }
-      break;
+    }
+  } catch (const memory_exhausted&) {
+    // Reported by the gate; the line is neither sent nor kept.
   }
+  return Outcome::kLost;
 }
 
 namespace {
 
-// Sends the lines of the recover file from the mark on, marks each one once
-// it has been handled (delivered, or logged again), then ends the recovery.
-void recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
+constexpr std::string_view kStopped =
+    "Recovery stopped at a line that could be neither delivered nor kept; the next recovery "
+    "starts there.";
+
+// What a line of the recover file comes to.  A line is handled once it was
+// delivered, kept again, or set aside; the recovery stops before any other.
+bool handle_line(Session& session, const Endpoint& endpoint, File& file, int last,
+                 const char* log_path) {
+  if (file.skipped) return false;  // too long for the memory there is
+  // The file's last line without its LF is a record a killed writer left
+  // half written: never sent, set aside whole.
+  Outcome outcome =
+      last == EOF ? Outcome::kInvalid : recover_line(session, endpoint, file.line_data());
+  if (outcome != Outcome::kInvalid) return outcome != Outcome::kLost;
+  try {
+    if (!set_aside(log_path, file.line())) return false;
+    Text name = set_aside_name(log_path);
+    show_error_text(string_concat("A line that is no submission was set aside in ", name, "."));
+    set_exit_code(kExitFile);
+    return true;
+  } catch (const memory_exhausted&) {
+    return false;  // reported by the gate
+  }
+}
+
+// Sends the lines of the recover file from the mark on and marks each one
+// once it has been handled, then ends the recovery.  False when it stopped
+// at a line it could not handle: the mark stays before that line.
+bool recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
                    RecoverProgress& progress) {
   wait_for_writers(fd.get());
   File file = file_open_descriptor(fd.release(), true);
   // A mark the file cannot be moved to sends the file from its start again:
   // duplicates, never a loss.
   if (progress.offset() > 0) file_seek(file, progress.offset());
-  // A line without text (its buffer could not be had) is skipped.
-  while (read_file(file)) {
-    recover_line(session, endpoint, file.line_data());
+  for (;;) {
+    int last = file_read_line(file);
+    if (!file.has_line) break;
+    if (!handle_line(session, endpoint, file, last, session.arguments.recover_path)) {
+      show_error_text(kStopped);
+      return false;
+    }
     progress.mark(file_offset(file));
   }
   progress.remove();
+  return true;
 }
 
-// Finishes the recovery a killed run left; false when there is none.
-bool resume_pending(Session& session, const Endpoint& endpoint, const RecoverNames& names) {
+enum class Pending { kNone, kFinished, kStopped };
+
+// Finishes the recovery a killed run left.
+Pending resume_pending(Session& session, const Endpoint& endpoint, const RecoverNames& names) {
   FileId id;
   Descriptor fd = safe_open(names.recover.c_str(), O_RDONLY, &id);
   std::optional<RecoverProgress> progress =
       RecoverProgress::pending(names.progress.c_str(), fd ? &id : nullptr);
-  if (!progress) return false;
-  recover_lines(session, endpoint, std::move(fd), *progress);
-  return true;
+  if (!progress) return Pending::kNone;
+  return recover_lines(session, endpoint, std::move(fd), *progress) ? Pending::kFinished
+                                                                    : Pending::kStopped;
+}
+
+// An empty log holds nothing to recover.
+bool empty_file(const char* path) {
+  struct stat info {};
+  return ::lstat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
 }
 
 }  // namespace
@@ -87,10 +129,15 @@ void recover_file(Session& session, const Endpoint& endpoint) {
   if (!path_exists(path) && !path_exists(names.progress.c_str())) return report_unmodifiable();
   Descriptor lock = lock_recovery(names.lock.c_str());
   if (!lock) return report_unmodifiable();
-  bool resumed = resume_pending(session, endpoint, names);
-  std::optional<RenamedRecoverFile> renamed = rename_recover_file(path, names);
+  Pending pending = resume_pending(session, endpoint, names);
+  // Lines of the recover file still wait: nothing may be renamed over it.
+  if (pending == Pending::kStopped) return;
+  std::optional<RenamedRecoverFile> renamed;
+  if (!empty_file(path)) renamed = rename_recover_file(path, names);
   if (!renamed) {
-    if (!resumed || path_exists(path)) report_unmodifiable();
+    if (pending == Pending::kNone || (path_exists(path) && !empty_file(path))) {
+      report_unmodifiable();
+    }
     return;
   }
   recover_lines(session, endpoint, std::move(renamed->file), renamed->progress);

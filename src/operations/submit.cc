@@ -6,18 +6,20 @@
 
 namespace zv {
 
-void submit(Session& session, const Endpoint& endpoint, std::string_view message) {
+Outcome submit(Session& session, const Endpoint& endpoint, std::string_view message) {
+  Outcome outcome = Outcome::kLost;
   try {
-    post(session, endpoint, message_submission(message));
+    outcome = post(session, endpoint, message_submission(message));
   } catch (const memory_exhausted&) {
     // Reported by the gate: this message is neither sent nor logged.
   }
   parser_clear(session.xml_parser);
+  return outcome;
 }
 
-void submit_line(Session& session, const Endpoint& endpoint, const char* line) {
-  if (line == nullptr || *line == '\0') return;
-  submit(session, endpoint, line);
+Outcome submit_line(Session& session, const Endpoint& endpoint, const char* line) {
+  if (line == nullptr || *line == '\0') return Outcome::kInvalid;
+  return submit(session, endpoint, line);
 }
 
 void submit_file(Session& session, const Endpoint& endpoint) {

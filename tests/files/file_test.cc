@@ -99,28 +99,49 @@ TEST(FileReadLine, PipeIsReadToItsEnd) {
   EXPECT_EQ(file_offset(piped), 3u);
 }
 
-// A buffer that cannot grow cuts the line where it stands; the rest comes
-// back as the next line, and nothing is left allocated.
-TEST(FileReadLine, BufferThatCannotGrowCutsTheLine) {
+// A line the buffer cannot grow for is skipped whole, never cut into
+// pieces that come back as lines; the lines around it still come, and
+// nothing is left allocated.  A refused jump to the file's whole rest falls
+// back on doubling without a report.
+TEST(FileReadLine, LineThatCannotBeHeldIsSkippedWhole) {
   std::size_t before = memory_allocated;
-  std::string long_line(40000, 'y');
-  long_line[32769] = 'Z';  // taken from the stream but not stored
+  const std::string long_line(100000, 'y');
   testing::internal::CaptureStderr();
   {
-    File file = open_with(long_line + "\n");
-    memory_fail_after(1);  // the step beyond 32769 characters
-    EXPECT_EQ(file_read_line(file), 'Z');
-    EXPECT_TRUE(file.cut);
-    EXPECT_EQ(file.line(), std::string(32769, 'y'));
+    // Through a pipe, whose rest is unknown: the buffer can only double.
+    const std::string bytes = "first\n" + long_line.substr(0, 40000) + "\r\nlast";
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(ends[1]);
+    File file = file_open_descriptor(ends[0], true);
     EXPECT_EQ(file_read_line(file), '\n');
-    EXPECT_FALSE(file.cut);
-    EXPECT_EQ(file.line(), std::string(40000 - 32770, 'y'));
+    EXPECT_EQ(file.line(), "first");
+    memory_fail_after(0);  // the step beyond the first block of the long line
+    EXPECT_EQ(file_read_line(file), '\n');
+    EXPECT_TRUE(file.skipped);
+    EXPECT_EQ(file.line_data(), nullptr);
+    EXPECT_EQ(file_read_line(file), EOF);
+    EXPECT_FALSE(file.skipped);
+    EXPECT_EQ(file.line(), "last");
   }
   memory_fail_after(-1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("OUT_OF_MEMORY"), std::string::npos);
   EXPECT_EQ(get_exit_code(), kExitMemory);
   EXPECT_EQ(memory_allocated, before);
   reset_exit_code();
+
+  testing::internal::CaptureStderr();
+  {
+    File file = open_with(long_line + "\n" + long_line + "\n");
+    memory_fail_after(1);  // the jump to the whole rest; doubling still fits
+    EXPECT_EQ(file_read_line(file), '\n');
+    EXPECT_FALSE(file.skipped);
+    EXPECT_EQ(file.line(), long_line);
+  }
+  memory_fail_after(-1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(get_exit_code(), kExitOk);
 }
 
 // The line buffer holds the current line and nothing of the lines before

@@ -170,23 +170,26 @@ TEST(LogFile, FailedRecordLeavesNoPartialLine) {
     std::string first, second;
     int syncs;
   } cases[] = {
-      {"whole", [](FaultyCalls&) {}, "old\nrecord\n", "", 1},
-      {"byte by byte", [](FaultyCalls& c) { c.per_call = 1; }, "old\nrecord\n", "", 1},
-      {"interrupted", [](FaultyCalls& c) { c.interrupt = true; }, "old\nrecord\n", "", 1},
-      {"disk full midway", [](FaultyCalls& c) { c.fail_after = 3; }, "old", "record\n", 1},
-      {"disk full at once", [](FaultyCalls& c) { c.fail_after = 0; }, "old", "record\n", 1},
-      {"sync fails", [](FaultyCalls& c) { c.fail_sync = true; }, "old", "record\n", 2},
+      {"whole", [](FaultyCalls&) {}, "kept\nrecord\n", "", 1},
+      {"byte by byte", [](FaultyCalls& c) { c.per_call = 1; }, "kept\nrecord\n", "", 1},
+      {"interrupted", [](FaultyCalls& c) { c.interrupt = true; }, "kept\nrecord\n", "", 1},
+      {"disk full midway", [](FaultyCalls& c) { c.fail_after = 3; }, "kept\n", "record\n", 1},
+      {"disk full at once", [](FaultyCalls& c) { c.fail_after = 0; }, "kept\n", "record\n", 1},
+      {"sync fails", [](FaultyCalls& c) { c.fail_sync = true; }, "kept\n", "record\n", 2},
   };
   for (const auto& c : cases) {
     test::TempDir dir;
     std::string first = dir.path() + "/first.log", second = dir.path() + "/second.log";
-    put(first, "old");
+    // A record before, and the tail a killed writer left: set aside, never
+    // completed by the next record.
+    put(first, "kept\ntorn");
     const LogPlace places[] = {{nullptr, first.c_str()}, {nullptr, second.c_str()}};
     FaultyCalls calls;
     c.arm(calls);
     EXPECT_TRUE(log_write("record", places, calls)) << c.name;
     EXPECT_EQ(test::file_contents(first), c.first) << c.name;
     EXPECT_EQ(test::file_contents(second), c.second) << c.name;
+    EXPECT_EQ(test::file_contents(first + ".setaside"), "torn\n") << c.name;
     EXPECT_EQ(calls.syncs, c.syncs) << c.name;
     EXPECT_EQ(calls.written_at_sync, calls.written)
         << c.name << ": synced before the record was written";

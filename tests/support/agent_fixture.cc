@@ -99,11 +99,11 @@ RunResult ClientFixture::run(const std::vector<std::string>& args,
   return run_program(ZV_CLIENT_PATH, args, options);
 }
 
-RunResult ClientFixture::shell(const std::string& words) const {
+RunResult ClientFixture::shell(const std::string& words, const std::string& before) const {
   RunOptions options;
   options.cwd = dir();
   return run_program("/bin/bash",
-                     {"-c", "set -o pipefail; (exec -a '" + dir() + "/ZVClient' '" +
+                     {"-c", "set -o pipefail; (" + before + " exec -a '" + dir() + "/ZVClient' '" +
                                 ZV_CLIENT_PATH + "' " + words + ")"},
                      options);
 }

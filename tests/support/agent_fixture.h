@@ -50,8 +50,9 @@ class ClientFixture {
                 const std::vector<std::pair<std::string, std::string>>& env = {},
                 std::function<bool()> kill_when = {}) const;
   /// Runs the client through bash in dir(), as `ZVClient WORDS` where WORDS
-  /// is shell text (redirections and pipes included).
-  RunResult shell(const std::string& words) const;
+  /// is shell text (redirections and pipes included), after the shell text
+  /// `before` (a ulimit, say).
+  RunResult shell(const std::string& words, const std::string& before = "") const;
   /// Writes etc/.runtime.xml naming `port`.
   void configure_port(int port) const;
   /// The contents of a file below dir(); empty if it does not exist.
