@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "base/memory.h"
+#include "base/stop.h"
 #include "cli/arguments.h"
 #include "cli/run.h"
 #include "operations/session.h"
@@ -29,6 +30,31 @@ void open_closed_standard_descriptors() {
   }
 }
 
+void note_stop(int signal) { stop_request(signal); }
+
+// SIGTERM, SIGINT and SIGHUP end a run cleanly: the work in hand stops at
+// its next wait, what was not delivered is kept, and the run then ends by
+// the same signal, as a program killed by it would.  No SA_RESTART: a wait
+// must see the interruption.
+void catch_stop_signals() {
+  struct sigaction action {};
+  action.sa_handler = note_stop;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    // One ignored at start (nohup, a background job) stays ignored.
+    struct sigaction before {};
+    if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+void end_by_stop_signal() {
+  int signal = stop_signal();
+  if (signal == 0) return;
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
 }  // namespace
 
 int main_program(int argc, char** argv) {
@@ -40,6 +66,7 @@ int main_program(int argc, char** argv) {
   // A file-size limit must not kill the run in the middle of a log record:
   // the write fails (EFBIG) and the record goes to the next place.
   ::signal(SIGXFSZ, SIG_IGN);
+  catch_stop_signals();
   try {
     // The parser lives for the whole run; it holds one reply at a time.
     Parser xml_parser;
@@ -51,6 +78,7 @@ int main_program(int argc, char** argv) {
     // The gate has already written the out-of-memory document and recorded
     // the exit code; unwinding here is the tear-down.
   }
+  end_by_stop_signal();
   return get_exit_code();
 }
 

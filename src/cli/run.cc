@@ -110,6 +110,10 @@ void run(Session& session) {
       submit_mapping_file(session, *endpoint);
     }
     session.output = nullptr;
+    if (!log_sync_deferred()) {
+      show_error_text("Recovery log could not be written.");
+      set_exit_code(kExitFile);
+    }
     if (!output->finish() && !output->failed()) {
       show_error_text("Post file could not be renamed into place.");
       set_exit_code(kExitFile);

@@ -17,6 +17,33 @@ constexpr int kPlaceFlags = O_RDWR | O_APPEND | O_CREAT;
 // open and its lock; a handful is more than any real run needs.
 constexpr int kLockAttempts = 8;
 
+// The log files written without a sync since log_defer_syncs(), one
+// descriptor each (a run uses at most one per place).
+struct DeferredSyncs {
+  bool on = false;
+  Descriptor files[std::size(kLogPlaces)];
+  FileId ids[std::size(kLogPlaces)];
+  std::size_t count = 0;
+
+  // Keeps a descriptor of `fd`'s file for the sync at the end.
+  bool keep(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    FileId id{info.st_dev, info.st_ino};
+    for (std::size_t i = 0; i < count; ++i) {
+      if (ids[i] == id) return true;
+    }
+    if (count == std::size(files)) return false;
+    Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy) return false;
+    files[count] = std::move(copy);
+    ids[count++] = id;
+    return true;
+  }
+};
+
+DeferredSyncs deferred;
+
 // A recovery may have renamed the file away since it was opened.
 bool still_at_path(int fd, const char* path) {
   struct stat opened {
@@ -115,11 +142,16 @@ bool append_at(const char* path, std::string_view line, LogFileCalls& calls) {
   if (appended) {
     char line_end = '\n';
     iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&line_end, 1}};
+    bool synced_later = deferred.on && deferred.keep(file.get());
     appended = write_all(file.get(), std::span(parts, 2), calls) &&
-               retried([&] { return calls.sync(file.get()); }) == 0 &&
+               (synced_later || retried([&] { return calls.sync(file.get()); }) == 0) &&
                (!created || durable_calls().sync_directory_of(path) == 0);
   }
-  if (appended) return true;
+  if (appended) {
+    // A copy kept for the sync at the end shares the lock: give it back now.
+    if (deferred.on) ::flock(file.get(), LOCK_UN);
+    return true;
+  }
   retried([&] { return ::ftruncate(file.get(), size); });
   // A log this run made and could not write to is no log: nothing to recover.
   if (size == 0 && still_at_path(file.get(), path)) ::unlink(path);
@@ -141,6 +173,18 @@ bool log_write(std::string_view line, std::span<const LogPlace> places, LogFileC
     if (append_at(place.path, line, calls)) return true;
   }
   return false;
+}
+
+void log_defer_syncs() { deferred.on = true; }
+
+bool log_sync_deferred() {
+  bool synced = true;
+  for (std::size_t i = 0; i < deferred.count; ++i) {
+    synced = durable_calls().sync(deferred.files[i].get()) == 0 && synced;
+    deferred.files[i] = Descriptor();
+  }
+  deferred.count = 0;
+  return synced;
 }
 
 }  // namespace zv

@@ -76,4 +76,13 @@ LogFileCalls& log_system_calls();
 bool log_write(std::string_view line, std::span<const LogPlace> places = kLogPlaces,
                LogFileCalls& calls = log_system_calls());
 
+/// From now on records are written without a sync of their own (a run that
+/// was told to stop keeps what is left quickly); log_sync_deferred() makes
+/// them durable all at once.
+void log_defer_syncs();
+
+/// Syncs every log file written since log_defer_syncs(); true when there
+/// was nothing to sync or every sync went through.
+bool log_sync_deferred();
+
 }  // namespace zv

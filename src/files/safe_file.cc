@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "base/stop.h"
+
 namespace zv {
 
 namespace {
@@ -94,7 +96,11 @@ void durable_set_calls(DurableCalls* calls) {
 }
 
 bool lock_exclusive(int fd) {
-  return retried([&] { return ::flock(fd, LOCK_EX); }) == 0;
+  for (;;) {
+    if (::flock(fd, LOCK_EX) == 0) return true;
+    // A run told to stop waits no more for another one's lock.
+    if (errno != EINTR || stop_requested()) return false;
+  }
 }
 
 }  // namespace zv

@@ -1,6 +1,8 @@
 #include "operations/exchange.h"
 
 #include "base/error.h"
+#include "base/stop.h"
+#include "files/log_file.h"
 #include "message/recovery_log.h"
 #include "operations/reply.h"
 #include "transport/http.h"
@@ -29,12 +31,18 @@ bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list)
 }
 
 Outcome post(Session& session, const Endpoint& endpoint, const Submission& submission) {
+  // A run told to stop sends nothing more: what is left is kept, quickly.
+  if (stop_requested()) {
+    log_defer_syncs();
+    return log_submission(submission) ? Outcome::kKept : Outcome::kLost;
+  }
   ParamList list = submission_params(submission);
   ReplyHandler handler(session);
   bool answered = query(endpoint, &list, kHttpPost, handler);
   // A 5xx, 408, 429 or a redirect says the agent did not take the
   // submission now; any other status says it was taken, or refused for good.
   if (answered && !http_status_means_later(handler.status_code())) return Outcome::kDelivered;
+  if (stop_requested()) log_defer_syncs();
   return log_submission(submission) ? Outcome::kKept : Outcome::kLost;
 }
 

@@ -25,7 +25,9 @@ bool http_get(Session& session, const Endpoint& endpoint, const ParamList* list)
 /// Sends `submission` by POST.  One that the agent did not answer, or
 /// answered with a status that means "later" (5xx, 408, 429, 3xx), is
 /// written to the recovery log; one answered with any other status counts
-/// as delivered (or refused for good).
+/// as delivered (or refused for good).  Once the run was told to stop
+/// (base/stop.h), nothing more is sent: every submission is kept, its
+/// record synced with the others at the end of the run.
 /// Throws memory_exhausted when the parameter list cannot be made: then
 /// nothing is sent or logged.
 Outcome post(Session& session, const Endpoint& endpoint, const Submission& submission);

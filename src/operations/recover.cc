@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "base/error.h"
+#include "base/stop.h"
 #include "base/text.h"
 #include "files/file.h"
 #include "files/set_aside.h"
@@ -95,6 +96,9 @@ bool recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
       return false;
     }
     progress.mark(file_offset(file));
+    // Told to stop: the lines after the mark wait in the recover file for
+    // the next recovery.
+    if (stop_requested()) return false;
   }
   progress.remove();
   return true;

@@ -1,5 +1,6 @@
 #include "operations/retrieve.h"
 
+#include "base/stop.h"
 #include "files/output.h"
 #include "operations/exchange.h"
 #include "operations/reply.h"
@@ -25,7 +26,7 @@ void get_response(Session& session, const Endpoint& endpoint) {
       }
       // A response that cannot be written is lost at the agent already:
       // fetch no more of them.
-      if (session.output->failed()) go_on = false;
+      if (session.output->failed() || stop_requested()) go_on = false;
       parser_clear(session.xml_parser);
     }
   } catch (const memory_exhausted&) {

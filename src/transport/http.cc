@@ -65,6 +65,7 @@ void append_host_and_connection(Text& request, const Endpoint& endpoint) {
 // the read that ended it (0: the agent closed the connection).
 std::string_view no_reply_detail(int error) {
   if (error == 0) return "The agent closed the connection without replying.";
+  if (error == ECANCELED) return kStoppedBeforeReply;
   if (error == ETIMEDOUT) return "Timeout while waiting for the agent to reply.";
   return "The connection to the agent was broken before it replied.";
 }
@@ -183,9 +184,10 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
   } catch (const memory_exhausted&) {
     return false;  // reported by the gate; nothing was sent
   }
-  if (error == ETIMEDOUT) {
+  if (error == ETIMEDOUT || error == ECANCELED) {
     // Nothing came back while the agent took nothing: not delivered.
-    failure = "Timeout while sending the request to the agent.";
+    failure = error == ETIMEDOUT ? "Timeout while sending the request to the agent."
+                                 : kStoppedBeforeReply;
     return false;
   }
   if (error != 0) {

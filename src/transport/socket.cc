@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "base/error.h"
+#include "base/stop.h"
 
 namespace zv {
 
@@ -130,6 +131,8 @@ int wait_events(int descriptor, short events, int limit_ms, short& ready) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
   pollfd watch{descriptor, events, 0};
   for (;;) {
+    // A run told to stop waits no more: the exchange ends undelivered.
+    if (stop_requested()) return ECANCELED;
     int wait_ms = -1;
     if (limit_ms > 0) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -272,7 +275,11 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port, bool 
       return connection;
     }
   }
-  failure = any_socket || error == ETIMEDOUT ? comm_error_text(error) : kNoSocket;
+  if (error == ECANCELED) {
+    failure = kStoppedBeforeReply;
+  } else {
+    failure = any_socket || error == ETIMEDOUT ? comm_error_text(error) : kNoSocket;
+  }
   return std::nullopt;
 }
 

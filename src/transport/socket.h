@@ -86,10 +86,17 @@ class Connection {
 std::optional<Connection> socket_open(const char* host, std::int32_t port, bool loopback_fallback,
                                       const TimeLimits& limits, std::string_view& failure);
 
+/// The failure of an exchange that a stop request ended.
+inline constexpr std::string_view kStoppedBeforeReply =
+    "The run was told to stop before the agent replied.";
+
 /// What socket_write returns when the peer sent something (or closed) while
 /// the request could not be written on: an answer may be waiting.
 inline constexpr int kSocketPeerSpoke = -1;
 
+/// Every wait of a connection (connect, write, read) ends with ECANCELED once
+/// the run was told to stop (base/stop.h).
+///
 /// Writes all of `bytes`, however many sends it takes, retrying on EINTR and
 /// never raising SIGPIPE.  Returns 0 when everything was written, else the
 /// errno of the failure (ETIMEDOUT when the agent took nothing and said
