@@ -34,8 +34,8 @@
 //   hold                after the reply, keep the connection open until the
 //                       client closes it
 //   early               answer as soon as the request's header has arrived,
-//                       without reading its body; closing then resets the
-//                       connection when the body was still coming
+//                       without reading its body, and close at once (a
+//                       reset, with the body still coming)
 //
 // Instead of a reply (each alone):
 //   stall=MS            read the request, answer nothing for MS, then close

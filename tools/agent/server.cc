@@ -115,6 +115,9 @@ class Server {
       fail(options_.accepted.c_str());
     using Ending = ScriptStep::Ending;
     Ending ending = sent.written && step ? step->ending : Ending::close;
+    // An early answer closes at once, the rest of the request unread, as a
+    // server that refuses a large body does: the client's write then fails.
+    if (raw.early && ending == Ending::close) ending = Ending::reset;
     if (ending == Ending::reset)
       close_reset(connection);
     else if (ending == Ending::hold)
