@@ -18,9 +18,17 @@ constexpr std::string_view kOnlyOneOperation =
     "  --get-response, --get-status, --submit-file, --map-data, --map-data-file,\n"
     "  --recover-file, or an ZVXML/Classic message.";
 
-/// Ends the run with the help text and no exit code of its own.
+/// Ends the run with the help text and no exit code of its own (--help).
 std::optional<Arguments> arguments_exit() {
   show_help();
+  return std::nullopt;
+}
+
+/// Ends the run with the help text for a command line that cannot run: a
+/// failure, as an empty command line is.
+std::optional<Arguments> help_for_rejected() {
+  show_help();
+  set_exit_code(kExitCommandLine);
   return std::nullopt;
 }
 
@@ -33,11 +41,7 @@ std::optional<Arguments> reject(std::string_view text) {
 }  // namespace
 
 std::optional<Arguments> arguments_open(int argc, char** argv) {
-  if (argc < 2) {
-    show_help();
-    set_exit_code(kExitCommandLine);
-    return std::nullopt;
-  }
+  if (argc < 2) return help_for_rejected();
 
   Arguments arguments;
   arguments.program_path = argv[0];
@@ -79,10 +83,10 @@ std::optional<Arguments> arguments_open(int argc, char** argv) {
     } else if (word == "--get-response") {
       ++operations;
       arguments.response_client = value;
-      if (value == nullptr) return arguments_exit();
+      if (value == nullptr) return help_for_rejected();
     } else if (word == "--get-response-max") {
       arguments.response_max = parse_int(value);
-      if (arguments.response_max <= 0) return arguments_exit();
+      if (arguments.response_max <= 0) return help_for_rejected();
     } else if (word == "--get-status") {
       arguments.status_query = true;
       ++operations;

@@ -78,7 +78,12 @@ void run(Session& session) {
       report_refused_uri(refusal);
       return;
     }
-    endpoint->limits = time_limits_from_environment();
+    const char* malformed = nullptr;
+    endpoint->limits = time_limits_from_environment(&malformed);
+    if (malformed != nullptr) {
+      show_error_text(
+          string_concat(malformed, " is not a number of seconds", "; its default is used."));
+    }
     // A "--post-file" that cannot be created leaves the replies on standard
     // output, without a word; one that would overwrite what the run reads
     // or keeps, or that is no regular file, ends the run.

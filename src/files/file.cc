@@ -1,6 +1,7 @@
 #include "files/file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -245,6 +246,11 @@ std::optional<File> file_open_input(const char* name, std::string_view not_opene
     file = file_open_read(name, nullptr);
   } catch (const memory_exhausted&) {
     return std::nullopt;  // the gate has reported it
+  }
+  // A directory opens, but holds no lines: it is no file to read.
+  struct stat info {};
+  if (file && (::fstat(file->source.descriptor(), &info) != 0 || S_ISDIR(info.st_mode))) {
+    file.reset();
   }
   if (!file) {
     show_error_text(not_opened);

@@ -75,7 +75,7 @@ std::uint64_t file_offset(const File& file);
 bool file_seek(File& file, std::uint64_t offset);
 
 /// Opens a file named on the command line for reading.  When it cannot be
-/// opened, writes the error line "ERROR  <not_opened>", records exit code 40
+/// opened, or is a directory, writes the error line "ERROR  <not_opened>", records exit code 40
 /// and gives nullopt.  When its buffer cannot be had, gives nullopt without
 /// that line (the gate has reported the shortage, exit code 30).
 std::optional<File> file_open_input(const char* name, std::string_view not_opened);

@@ -36,6 +36,7 @@ Outcome send(Session& session, const Endpoint& endpoint, const MapDataWords& dat
     Submission shown = map_data_submission(nullptr, data.words);
     show_error_detail_data(kErrorMapData, "Transaction ID must be a positive Integer",
                            &shown.items);
+    set_exit_code(kExitCommandLine);  // nothing was sent: the run did not do its task
     return Outcome::kInvalid;
   }
   try {

@@ -154,6 +154,13 @@ int wait_ready(int descriptor, short events, int limit_ms) {
   return wait_events(descriptor, events, limit_ms, ready);
 }
 
+// A wait of the connection, within its limits.
+int wait_connection(const Connection& connection, short events, short& ready) {
+  int limit = connection.wait_ms();
+  if (limit < 0) return ETIMEDOUT;
+  return wait_events(connection.descriptor(), events, limit, ready);
+}
+
 // Returns 0 once connected, else the errno of the failure.  The descriptor
 // is non-blocking, so the connect goes on in the background while the
 // limit runs.
@@ -196,6 +203,15 @@ constexpr CommErrorRow kCommErrors[] = {
 }  // namespace
 
 Resolver& socket_resolver() { return *current_resolver; }
+
+int Connection::wait_ms() const {
+  if (deadline_ == std::chrono::steady_clock::time_point::max()) return io_ms_;
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now())
+          .count();
+  if (left <= 0) return -1;
+  return io_ms_ == 0 || left < io_ms_ ? static_cast<int>(left) : io_ms_;
+}
 
 void socket_set_resolver(Resolver* resolver) {
   current_resolver = resolver != nullptr ? resolver : &system_resolver;
@@ -264,8 +280,8 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port, bool 
       break;
     }
     Connection connection(
-        socket(peer.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
-        limits.io_ms);
+        socket(peer.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), limits.io_ms,
+        limits.exchange_ms);
     // A family this system cannot use (IPv6 switched off) leaves the others.
     if (connection.descriptor() < 0) continue;
     any_socket = true;
@@ -295,9 +311,7 @@ int socket_write(Connection& connection, std::string_view bytes) {
       // The agent may answer (or close) before it has read the whole
       // request: then the answer is read instead of waiting to write more.
       short ready = 0;
-      if (int error =
-              wait_events(connection.descriptor(), POLLOUT | POLLIN, connection.io_ms(), ready);
-          error != 0) {
+      if (int error = wait_connection(connection, POLLOUT | POLLIN, ready); error != 0) {
         return error;
       }
       if ((ready & POLLOUT) == 0) return kSocketPeerSpoke;
@@ -313,8 +327,9 @@ int socket_write(Connection& connection, std::string_view bytes) {
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
   // Right after a request the answer is not there yet: wait first rather
   // than make a receive that can only say so.
+  short ready = 0;
   if (connection.take_request_sent()) {
-    if (int error = wait_ready(connection.descriptor(), POLLIN, connection.io_ms()); error != 0) {
+    if (int error = wait_connection(connection, POLLIN, ready); error != 0) {
       errno = error;
       return -1;
     }
@@ -324,7 +339,7 @@ ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
     if (received >= 0) return received;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    if (int error = wait_ready(connection.descriptor(), POLLIN, connection.io_ms()); error != 0) {
+    if (int error = wait_connection(connection, POLLIN, ready); error != 0) {
       errno = error;
       return -1;
     }

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -55,12 +56,20 @@ void socket_set_resolver(Resolver* resolver);
 
 /// A connected stream socket; closed when destroyed.  Its descriptor is
 /// non-blocking: reads and writes wait in poll, for at most `io_ms` without
-/// progress (0: for ever).
+/// progress (0: for ever), and never past the exchange's deadline.
 class Connection {
  public:
-  explicit Connection(int descriptor, int io_ms = 0) : descriptor_(descriptor), io_ms_(io_ms) {}
+  /// `exchange_ms` (0: none) bounds the whole life of the connection.
+  explicit Connection(int descriptor, int io_ms = 0, int exchange_ms = 0)
+      : descriptor_(descriptor),
+        io_ms_(io_ms),
+        deadline_(exchange_ms > 0
+                      ? std::chrono::steady_clock::now() + std::chrono::milliseconds(exchange_ms)
+                      : std::chrono::steady_clock::time_point::max()) {}
   int descriptor() const { return descriptor_.get(); }
-  int io_ms() const { return io_ms_; }
+  /// The limit of the next wait: the I/O limit (0: none), cut to what is
+  /// left of the exchange's deadline; -1 once the deadline has passed.
+  int wait_ms() const;
   /// Set by a complete socket_write; the next socket_read waits for the
   /// answer before it receives.
   void mark_request_sent() { request_sent_ = true; }
@@ -70,6 +79,7 @@ class Connection {
  private:
   Descriptor descriptor_;
   int io_ms_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
   bool request_sent_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "transport/time_limits.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace zv {
 
@@ -25,10 +26,21 @@ int time_limit_ms(const char* seconds, int fallback) {
   return ms < 1 ? 1 : ms;
 }
 
-TimeLimits time_limits_from_environment() {
+TimeLimits time_limits_from_environment(const char** malformed) {
   TimeLimits limits;
-  limits.connect_ms = time_limit_ms(std::getenv(kConnectTimeoutVariable), limits.connect_ms);
-  limits.io_ms = time_limit_ms(std::getenv(kIoTimeoutVariable), limits.io_ms);
+  if (malformed != nullptr) *malformed = nullptr;
+  const std::pair<const char*, int*> variables[] = {
+      {kConnectTimeoutVariable, &limits.connect_ms},
+      {kIoTimeoutVariable, &limits.io_ms},
+      {kExchangeTimeoutVariable, &limits.exchange_ms}};
+  for (const auto& [name, limit] : variables) {
+    const char* text = std::getenv(name);
+    int fallback = *limit;
+    *limit = time_limit_ms(text, fallback);
+    // The fallback comes back for a text that says "0" only when it is 0.
+    bool unreadable = text != nullptr && *text != '\0' && time_limit_ms(text, -1) == -1;
+    if (unreadable && malformed != nullptr && *malformed == nullptr) *malformed = name;
+  }
   return limits;
 }
 

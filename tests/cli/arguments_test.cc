@@ -113,10 +113,11 @@ TEST(Arguments, CommandLines) {
        "uri=http://127.0.0.1:1/a status"},
       // A response maximum that is no positive number shows the help.
       {{"--get-response", "c1", "--get-response-max", "3"}, "client=c1 max=3"},
-      {{"--get-response", "c1", "--get-response-max", "0"}, "help"},
-      {{"--get-response", "c1", "--get-response-max", "many"}, "help"},
-      {{"--get-response", "c1", "--get-response-max"}, "help"},
-      {{"--get-response"}, "help"},
+      // A retrieval that cannot run shows the help, and fails.
+      {{"--get-response", "c1", "--get-response-max", "0"}, "help exit 20"},
+      {{"--get-response", "c1", "--get-response-max", "many"}, "help exit 20"},
+      {{"--get-response", "c1", "--get-response-max"}, "help exit 20"},
+      {{"--get-response"}, "help exit 20"},
       // Options are whole words, case-sensitive; the first word that ends the run decides.
       {{"--"}, "invalid exit 20"},
       {{"--bogus", "msg"}, "invalid exit 20"},

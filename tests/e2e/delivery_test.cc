@@ -205,6 +205,12 @@ TEST(Delivery, TimeLimitsComeFromTheirOwnVariables) {
       {{{"ZVCLIENT_IO_TIMEOUT", "0"}}, 0, ""},
       {{{"ZVCLIENT_IO_TIMEOUT", "0.3"}}, 10, comm_failure(kSilent)},
       {{{"ZVCLIENT_CONNECT_TIMEOUT", "0.3"}}, 0, ""},
+      // The whole exchange has its own deadline, however the bytes trickle.
+      {{{"ZVCLIENT_EXCHANGE_TIMEOUT", "0.5"}}, 10, comm_failure(kSilent)},
+      // A value that is no number of seconds is named, and its default used.
+      {{{"ZVCLIENT_IO_TIMEOUT", "soon"}},
+       0,
+       "ERROR  ZVCLIENT_IO_TIMEOUT is not a number of seconds; its default is used.\n"},
   };
   for (const auto& c : cases) {
     ClientFixture fixture;

@@ -90,6 +90,33 @@ TEST_F(Exchange, ResponsesUpToTheMaximum) {
   }
 }
 
+// A reply cut short is reported, and the retrieval goes on with the next.
+TEST_F(Exchange, CutReplyDoesNotEndTheRetrieval) {
+  StandInAgent agent(client.dir(), {"--queue-response", "c", "<a>0</a>", "--queue-response", "c",
+                                    "<a>1</a>", "--reply", "cut=body+3"});
+  RunResult r = client.run({"--get-response", "c", "--get-response-max", "3"});
+  EXPECT_EQ(agent.request_count(), 3);
+  EXPECT_EQ(r.out, "<a>1</a>");
+  EXPECT_EQ(r.status, 10);
+}
+
+// Directories are no files to read: reported as files that cannot be opened.
+TEST_F(Exchange, DirectoryGivenAsAFileIsReported) {
+  StandInAgent agent(client.dir(), {});
+  std::filesystem::create_directories(client.dir() + "/dir");
+  const std::pair<const char*, const char*> cases[] = {
+      {"--submit-file", "ERROR  Submit file could not be opened.\n"},
+      {"--map-data-file", "ERROR  Map data file could not be opened.\n"},
+      {"--submit-mapping-file", "ERROR  Submit mapping file could not be opened.\n"},
+  };
+  for (const auto& [option, err] : cases) {
+    RunResult r = client.run({option, "dir"});
+    EXPECT_EQ(r.status, 40) << option;
+    EXPECT_EQ(r.err, err) << option;
+  }
+  EXPECT_EQ(agent.request_count(), 0);
+}
+
 TEST_F(Exchange, AgentErrorMessageEndsTheRetrieval) {
   const std::string error = transaction_document("Agent", "ERROR", "<errorcode>X</errorcode>");
   StandInAgent agent(client.dir(), {"--queue-response", "c", "<a>0</a>", "--queue-response", "c",

@@ -36,8 +36,8 @@ TEST(MapDataE2e, CommandLineWordsBecomeTheForm) {
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }
 
-// A line whose first word is no number is rejected (no exit code for that),
-// unless the command line gives a transaction id.
+// A line whose first word is no number is rejected (exit 20: nothing of it
+// was sent), unless the command line gives a transaction id.
 TEST(MapDataE2e, FileLinesAreSentOneByOne) {
   ClientFixture client;
   StandInAgent agent(client.dir(), {});
@@ -45,7 +45,7 @@ TEST(MapDataE2e, FileLinesAreSentOneByOne) {
       "map.txt",
       "12 cust7 disk full\n13 \"cust 7\" 'd e'\tx\\ y\r\n\ncust7 \"disk full\"\n  14 \"a\"b\n");
   RunResult r = client.run({"--map-data-file", "map.txt"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 20);
   EXPECT_EQ(r.err,
             "<?xml version=\"1.0\"?><transaction id=\"0\"><header><method>Agent</method>"
             "<subclass>ERROR</subclass></header><data><errorcode>INVALID_MAP_DATA</errorcode>"
