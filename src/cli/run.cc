@@ -65,6 +65,29 @@ class FilesInUse {
   std::size_t count_ = 0;
 };
 
+// A run that handled a file says, at its end, what it did not deliver and
+// where that is, so that a scheduled run's mail tells it.
+void report_what_was_kept(const Session& session) {
+  const Arguments& arguments = session.arguments;
+  bool file_run = arguments.submit_path != nullptr || arguments.map_data_path != nullptr ||
+                  arguments.recover_path != nullptr;
+  if (!file_run || (session.kept == 0 && session.set_aside == 0)) return;
+  char line[512];
+  const char* place = log_last_place();
+  if (session.kept > 0 && place != nullptr) {
+    std::snprintf(line, sizeof line,
+                  "%llu of %llu submissions were kept in %s for a later recovery.",
+                  static_cast<unsigned long long>(session.kept),
+                  static_cast<unsigned long long>(session.submissions), place);
+    show_error_text(line);
+  }
+  if (session.set_aside > 0) {
+    std::snprintf(line, sizeof line, "%llu lines were set aside in %s.setaside.",
+                  static_cast<unsigned long long>(session.set_aside), arguments.recover_path);
+    show_error_text(line);
+  }
+}
+
 }  // namespace
 
 void run(Session& session) {
@@ -119,6 +142,7 @@ void run(Session& session) {
       show_error_text("Recovery log could not be written.");
       set_exit_code(kExitFile);
     }
+    report_what_was_kept(session);
     if (!output->finish() && !output->failed()) {
       show_error_text("Post file could not be renamed into place.");
       set_exit_code(kExitFile);

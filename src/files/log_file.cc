@@ -24,6 +24,18 @@ struct DeferredSyncs {
   Descriptor files[std::size(kLogPlaces)];
   FileId ids[std::size(kLogPlaces)];
   std::size_t count = 0;
+  // The place written last, still open and locked, so that the next record
+  // costs one write; let go at each sync, so that a recovery waiting for
+  // the lock waits no longer than that.
+  Descriptor held;
+  std::size_t unsynced = 0;
+
+  // The copy kept for the sync shares the lock: it is given back
+  // explicitly, not by closing.
+  void release_held() {
+    if (held) ::flock(held.get(), LOCK_UN);
+    held = Descriptor();
+  }
 
   // Keeps a descriptor of `fd`'s file for the sync at the end.
   bool keep(int fd) {
@@ -43,6 +55,9 @@ struct DeferredSyncs {
 };
 
 DeferredSyncs deferred;
+
+// The place that took the last record.
+const char* last_place = nullptr;
 
 // A recovery may have renamed the file away since it was opened.
 bool still_at_path(int fd, const char* path) {
@@ -148,8 +163,10 @@ bool append_at(const char* path, std::string_view line, LogFileCalls& calls) {
                (!created || durable_calls().sync_directory_of(path) == 0);
   }
   if (appended) {
-    // A copy kept for the sync at the end shares the lock: give it back now.
-    if (deferred.on) ::flock(file.get(), LOCK_UN);
+    if (deferred.on) {
+      ++deferred.unsynced;
+      deferred.held = std::move(file);  // still locked: the next record goes here
+    }
     return true;
   }
   retried([&] { return ::ftruncate(file.get(), size); });
@@ -165,15 +182,38 @@ LogFileCalls& log_system_calls() {
   return calls;
 }
 
+// The next record, in the place a deferred run wrote last.
+bool append_held(std::string_view line, LogFileCalls& calls) {
+  struct stat info {};
+  if (::fstat(deferred.held.get(), &info) != 0) return false;
+  char line_end = '\n';
+  iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&line_end, 1}};
+  if (write_all(deferred.held.get(), std::span(parts, 2), calls)) {
+    ++deferred.unsynced;
+    return true;
+  }
+  retried([&] { return ::ftruncate(deferred.held.get(), info.st_size); });
+  return false;
+}
+
 bool log_write(std::string_view line, std::span<const LogPlace> places, LogFileCalls& calls) {
+  if (deferred.held) {
+    if (append_held(line, calls)) return true;
+    deferred.release_held();
+  }
   for (const LogPlace& place : places) {
     if (place.directory != nullptr && make_directory(place.directory)) {
       durable_calls().sync_directory_of(place.directory);
     }
-    if (append_at(place.path, line, calls)) return true;
+    if (append_at(place.path, line, calls)) {
+      last_place = place.path;
+      return true;
+    }
   }
   return false;
 }
+
+const char* log_last_place() { return last_place; }
 
 void log_defer_syncs() { deferred.on = true; }
 
@@ -184,7 +224,11 @@ bool log_sync_deferred() {
     deferred.files[i] = Descriptor();
   }
   deferred.count = 0;
+  deferred.unsynced = 0;
+  deferred.release_held();
   return synced;
 }
+
+std::size_t log_unsynced_records() { return deferred.unsynced; }
 
 }  // namespace zv

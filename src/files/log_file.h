@@ -76,13 +76,21 @@ LogFileCalls& log_system_calls();
 bool log_write(std::string_view line, std::span<const LogPlace> places = kLogPlaces,
                LogFileCalls& calls = log_system_calls());
 
-/// From now on records are written without a sync of their own (a run that
-/// was told to stop keeps what is left quickly); log_sync_deferred() makes
-/// them durable all at once.
+/// From now on records are written without a sync of their own, and the
+/// place written last stays open and locked for the next record, so that
+/// many records cost little; log_sync_deferred() makes them durable all at
+/// once and lets the place go.  The caller syncs often enough that no
+/// record stays unsynced for long (the operations: a fraction of a second).
 void log_defer_syncs();
 
-/// Syncs every log file written since log_defer_syncs(); true when there
-/// was nothing to sync or every sync went through.
+/// Syncs every log file written since the last call and lets the held place
+/// go; true when there was nothing to sync or every sync went through.
 bool log_sync_deferred();
+
+/// The path of the place that took the run's last record, or nullptr.
+const char* log_last_place();
+
+/// Records written since the last log_sync_deferred().
+std::size_t log_unsynced_records();
 
 }  // namespace zv

@@ -61,7 +61,8 @@ constexpr std::string_view kStopped =
 // delivered, kept again, or set aside; the recovery stops before any other.
 bool handle_line(Session& session, const Endpoint& endpoint, File& file, int last,
                  const char* log_path) {
-  if (file.skipped) return false;  // too long for the memory there is
+  if (last == EOF) ++session.submissions;  // a torn record counts as the submission it was
+  if (file.skipped) return false;          // too long for the memory there is
   // The file's last line without its LF is a record a killed writer left
   // half written: never sent, set aside whole.
   Outcome outcome =
@@ -69,6 +70,7 @@ bool handle_line(Session& session, const Endpoint& endpoint, File& file, int las
   if (outcome != Outcome::kInvalid) return outcome != Outcome::kLost;
   try {
     if (!set_aside(log_path, file.line())) return false;
+    ++session.set_aside;
     Text name = set_aside_name(log_path);
     show_error_text(string_concat("A line that is no submission was set aside in ", name, "."));
     set_exit_code(kExitFile);

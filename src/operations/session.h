@@ -3,6 +3,7 @@
 // and the state of the run.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -40,7 +41,29 @@ struct Arguments {
   const char* message = nullptr;
 };
 
+/// What the run has seen of the agent: whether it is away (not there at
+/// the last attempt), since when, and when to try again.
+struct AgentWatch {
+  using Clock = std::chrono::steady_clock;
+  bool away = false;
+  Clock::time_point away_since{};
+  Clock::time_point next_try{};
+  /// How long the last exchange took: a slow one syncs kept records first.
+  Clock::duration last_exchange{};
+  /// Submissions kept without being sent while the agent was away.
+  std::uint64_t held_back = 0;
+  /// When the oldest record not yet synced was kept.
+  Clock::time_point unsynced_since{};
+};
+
 struct Session {
+  Session(const Arguments& arguments, Parser& xml_parser, Output* output = nullptr,
+          std::int32_t response_count = 0)
+      : arguments(arguments),
+        xml_parser(xml_parser),
+        output(output),
+        response_count(response_count) {}
+
   const Arguments& arguments;
   /// Holds the reply of the current exchange; emptied after every exchange.
   Parser& xml_parser;
@@ -48,6 +71,12 @@ struct Session {
   Output* output = nullptr;
   /// Replies the reply handler has written and counted.
   std::int32_t response_count = 0;
+  AgentWatch agent;
+  /// Submissions posted (sent, or kept without sending), and of them those
+  /// kept in the recovery log; lines set aside by a recovery.
+  std::uint64_t submissions = 0;
+  std::uint64_t kept = 0;
+  std::uint64_t set_aside = 0;
 };
 
 }  // namespace zv

@@ -61,12 +61,14 @@ void append_host_and_connection(Text& request, const Endpoint& endpoint) {
   request += "\r\nConnection: close\r\n";
 }
 
+constexpr std::string_view kSilentAgent = "Timeout while waiting for the agent to reply.";
+
 // The detail for a reply whose status line never arrived, by the errno of
 // the read that ended it (0: the agent closed the connection).
 std::string_view no_reply_detail(int error) {
   if (error == 0) return "The agent closed the connection without replying.";
   if (error == ECANCELED) return kStoppedBeforeReply;
-  if (error == ETIMEDOUT) return "Timeout while waiting for the agent to reply.";
+  if (error == ETIMEDOUT) return kSilentAgent;
   return "The connection to the agent was broken before it replied.";
 }
 
@@ -170,11 +172,17 @@ int send_request(Connection& connection, const Endpoint& endpoint, const ParamLi
 }  // namespace
 
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
-                std::string_view& failure) {
+                std::string_view& failure, bool* absent) {
   failure = {};
+  bool ignored = false;
+  bool& not_there = absent != nullptr ? *absent : ignored;
+  not_there = false;
   std::optional<Connection> connection = socket_open(
       endpoint.host.c_str(), endpoint.port, endpoint.loopback_fallback, endpoint.limits, failure);
-  if (!connection) return false;
+  if (!connection) {
+    not_there = failure != kStoppedBeforeReply;
+    return false;
+  }
   int error = 0;
   try {
     std::time_t clock = std::time(nullptr);
@@ -188,6 +196,7 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
     // Nothing came back while the agent took nothing: not delivered.
     failure = error == ETIMEDOUT ? "Timeout while sending the request to the agent."
                                  : kStoppedBeforeReply;
+    not_there = error == ETIMEDOUT;
     return false;
   }
   if (error != 0) {
@@ -198,7 +207,10 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
     if (error != kSocketPeerSpoke && failure != kReplyNotHttp) failure = comm_error_text(error);
     return false;
   }
-  return http_response(*connection, sink, failure);
+  if (http_response(*connection, sink, failure)) return true;
+  // Silent for the whole I/O limit: nobody there answers.
+  not_there = failure == kSilentAgent;
+  return false;
 }
 
 }  // namespace zv

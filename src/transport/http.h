@@ -27,8 +27,12 @@ enum HttpMethod : int { kHttpPost = 1, kHttpGet = 2 };
 /// limit, or something that is not an HTTP reply).  Nothing is
 /// reported here: `failure` then says why, as the detail of a
 /// COMMUNICATIONS_FAILURE report (a text of static storage), or is empty
-/// when memory ran out (which the memory gate has reported).
+/// when memory ran out (which the memory gate has reported).  `absent`,
+/// when given, says whether the failure shows that the agent is not there:
+/// the connect failed (refused, timed out, name not resolved) or nothing
+/// came back within the I/O limit; an agent that answers anything, or
+/// closes, is there.
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
-                std::string_view& failure);
+                std::string_view& failure, bool* absent = nullptr);
 
 }  // namespace zv
