@@ -1,14 +1,17 @@
 #include "files/recover_progress.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
+#include "base/stop.h"
 #include "base/text.h"
 
 namespace zv {
@@ -16,6 +19,8 @@ namespace zv {
 namespace {
 
 constexpr std::size_t kDigits = 20;
+// How often a recovery that waits for another one looks at the lock.
+constexpr int kLockPollMs = 50;
 // "DEV INO OFFSET\n": the offset is the third field.
 constexpr std::size_t kRecordSize = 3 * (kDigits + 1);
 constexpr off_t kOffsetAt = 2 * (kDigits + 1);
@@ -107,9 +112,20 @@ std::optional<RenamedRecoverFile> rename_recover_file(const char* path, const Re
   return RenamedRecoverFile{std::move(file), std::move(*progress)};
 }
 
-Descriptor lock_recovery(const char* path) {
+Descriptor lock_recovery(const char* path, int wait_ms, bool& busy) {
+  busy = false;
   Descriptor fd = safe_open(path, O_RDONLY | O_CREAT);
-  if (!fd || !lock_exclusive(fd.get())) return {};
+  if (!fd) return {};
+  if (wait_ms == 0) return lock_exclusive(fd.get()) ? std::move(fd) : Descriptor();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return {};
+    if (stop_requested() || std::chrono::steady_clock::now() >= deadline) {
+      busy = errno == EWOULDBLOCK || errno == EINTR;
+      return {};
+    }
+    ::poll(nullptr, 0, kLockPollMs);
+  }
   return fd;
 }
 

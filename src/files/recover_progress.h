@@ -3,7 +3,8 @@
 // For a recovery of the file P:
 // - "P.recover.lock" (mode 0600, never deleted) is held with flock(LOCK_EX)
 //   for the whole recovery, so two recoveries of one P never both send a
-//   line: the second waits for the first, then finds what is left.
+//   line: the second waits for the first (a bounded time), then finds what
+//   is left.
 // - "P.recover.offset" holds the progress: the st_dev and st_ino of the file
 //   being recovered and the offset of its next unhandled line, as three
 //   fields of 20 decimal digits ("DEV INO OFFSET\n").  It is written and
@@ -27,8 +28,10 @@
 namespace zv {
 
 /// Creates (if needed) and locks the lock file `path` for as long as the
-/// result lives.  An invalid Descriptor when it cannot be opened or locked.
-Descriptor lock_recovery(const char* path);
+/// result lives, waiting at most `wait_ms` (0: as long as it takes) for a
+/// recovery that holds it.  An invalid Descriptor when it cannot be opened
+/// or locked; `busy` then says whether another recovery held it all along.
+Descriptor lock_recovery(const char* path, int wait_ms, bool& busy);
 
 /// The progress file of one recovery.
 class RecoverProgress {

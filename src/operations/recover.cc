@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "base/error.h"
 #include "base/stop.h"
 #include "base/text.h"
@@ -11,12 +13,17 @@
 #include "message/log_record.h"
 #include "operations/map_data.h"
 #include "operations/submit.h"
+#include "transport/time_limits.h"
 
 namespace zv {
 
 namespace {
 
 constexpr std::string_view kUnmodifiable = "Recover file could not be modified.";
+// How long a recovery waits for another one of the same file: a scheduled
+// run must not queue up behind one that takes hours.
+constexpr const char* kLockWaitVariable = "ZVCLIENT_LOCK_TIMEOUT";
+constexpr int kLockWaitMs = 30000;
 
 void report_unmodifiable() {
   show_error_text(kUnmodifiable);
@@ -133,7 +140,15 @@ void recover_file(Session& session, const Endpoint& endpoint) {
   // Nothing to recover and nothing pending: no lock file is left behind
   // for a path that was never a log.  Both are looked at again under the lock.
   if (!path_exists(path) && !path_exists(names.progress.c_str())) return report_unmodifiable();
-  Descriptor lock = lock_recovery(names.lock.c_str());
+  bool busy = false;
+  const char* wait_text = std::getenv(kLockWaitVariable);
+  int wait_ms = time_limit_ms(wait_text, kLockWaitMs);
+  Descriptor lock = lock_recovery(names.lock.c_str(), wait_ms, busy);
+  if (!lock && busy) {
+    show_error_text("Another recovery of this file is still running; this one ends without it.");
+    set_exit_code(kExitFile);
+    return;
+  }
   if (!lock) return report_unmodifiable();
   Pending pending = resume_pending(session, endpoint, names);
   // Lines of the recover file still wait: nothing may be renamed over it.

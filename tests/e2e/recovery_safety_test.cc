@@ -187,6 +187,27 @@ TEST(RecoverySafety, ConcurrentRecoveriesSendEachLineOnce) {
   EXPECT_EQ(arrivals, expected_arrivals(sent));
 }
 
+// The wait for another recovery is bounded: a scheduled run does not queue
+// up behind one that takes hours.
+TEST(RecoverySafety, WaitForAnotherRecoveryIsBounded) {
+  ClientFixture client;
+  std::filesystem::create_directories(client.dir() + "/logs");
+  client.write("logs/ZVClient.log", lines(0, 20));
+  client.write("script", "agent\nstall=3000\n");
+  StandInAgent agent(client.dir(), {"--script", client.dir() + "/script"});
+  RunResult first;
+  std::thread running([&] { first = client.run(kRecover); });
+  for (int i = 0; i < 2000 && agent.request_count() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  RunResult second = client.run(kRecover, {{"ZVCLIENT_LOCK_TIMEOUT", "0.3"}});
+  running.join();
+  EXPECT_EQ(second.status, 40);
+  EXPECT_EQ(second.err,
+            "ERROR  Another recovery of this file is still running; this one ends without it.\n");
+  EXPECT_EQ(agent.request_count(), 20);  // the first one's lines only, once each
+}
+
 TEST(RecoverySafety, FailedRenameDeletesNothing) {
   ClientFixture client;
   client.configure_port(unused_port());
