@@ -87,7 +87,7 @@ measure() {
     serial=$((serial + 1))
     local dir="$parent/run$serial"
     mkdir "$dir"
-    ln -s "$root/build/ZVClient" "$dir/ZVClient"
+    cp "$root/build/ZVClient" "$dir/ZVClient"  # it reads its configuration beside itself
     [ -z "$input" ] || cp "$input" "$dir/"
     $prepare "$dir"
     status=0

@@ -41,7 +41,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zv_vs_curl.XXXXXX")
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
 trap 'stop_agent; rm -rf "$work"' EXIT
-ln -s "$root/build/ZVClient" "$work/ZVClient"
+cp "$root/build/ZVClient" "$work/ZVClient"  # it reads its configuration beside itself
 
 # script_of LINE COUNT: a reply script of COUNT times LINE, one line per
 # exchange the case will make (both programs, every run, the memory runs).

@@ -240,6 +240,17 @@ std::optional<Text> get_path(std::string_view path) {
   return Text(path.substr(0, slash + 1));
 }
 
+std::optional<Text> executable_directory(const char* argv0) {
+  char target[4096];
+  ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
+    std::optional<Text> directory =
+        get_path(std::string_view(target, static_cast<std::size_t>(length)));
+    if (directory) return directory;
+  }
+  return get_path(argv0 != nullptr ? argv0 : "");
+}
+
 std::optional<File> file_open_input(const char* name, std::string_view not_opened) {
   std::optional<File> file;
   try {

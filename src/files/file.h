@@ -103,4 +103,10 @@ bool read_file(File& file);
 /// the copy cannot be made (the gate has reported it).
 std::optional<Text> get_path(std::string_view path);
 
+/// The directory of the running program file, symbolic links resolved,
+/// with its last '/': where the program finds its own files, however it was
+/// started (a full or relative path, PATH, a link).  Where the system cannot
+/// say, the directory part of `argv0`, or nullopt.  Throws memory_exhausted.
+std::optional<Text> executable_directory(const char* argv0);
+
 }  // namespace zv

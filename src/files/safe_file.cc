@@ -17,8 +17,9 @@ namespace {
 constexpr mode_t kCreatedMode = 0600;
 constexpr mode_t kDirectoryMode = 0755;
 
-bool follows_rule(const struct stat& info) {
-  return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == ::geteuid() &&
+bool follows_rule(const struct stat& info, Owners owners) {
+  bool owner = info.st_uid == ::geteuid() || (owners == Owners::kUserOrRoot && info.st_uid == 0);
+  return S_ISREG(info.st_mode) && info.st_nlink == 1 && owner &&
          (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
@@ -29,7 +30,7 @@ bool clear_nonblocking(int fd) {
 
 }  // namespace
 
-Descriptor safe_open(const char* path, int flags, FileId* id, bool* created) {
+Descriptor safe_open(const char* path, int flags, FileId* id, bool* created, Owners owners) {
   const int always = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   bool made = false;
   Descriptor fd;
@@ -43,7 +44,8 @@ Descriptor safe_open(const char* path, int flags, FileId* id, bool* created) {
     made = fd && (flags & O_CREAT) != 0;
   }
   struct stat info {};
-  if (!fd || ::fstat(fd.get(), &info) != 0 || !follows_rule(info) || !clear_nonblocking(fd.get())) {
+  if (!fd || ::fstat(fd.get(), &info) != 0 || !follows_rule(info, owners) ||
+      !clear_nonblocking(fd.get())) {
     return {};
   }
   // The umask must not take the owner's own access away.

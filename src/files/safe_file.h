@@ -3,7 +3,8 @@
 //
 // The path is opened without following a symbolic link and without
 // blocking on a FIFO, close-on-exec, and kept only when it is a regular file
-// with one link, owned by the effective user and writable by nobody else.
+// with one link, owned by the effective user (or, where the caller allows
+// it, root) and writable by nobody else.
 // So a FIFO never stalls the run, and a file planted or linked by someone
 // else is neither written nor read.
 #pragma once
@@ -21,6 +22,10 @@ struct FileId {
   bool operator==(const FileId&) const = default;
 };
 
+/// Who may own a file the program trusts: the user, or (for a file the
+/// system installed, such as the runtime configuration) root as well.
+enum class Owners { kUser, kUserOrRoot };
+
 /// Opens `path` under the rule above; `flags` (O_RDONLY, O_RDWR, O_APPEND,
 /// O_CREAT, O_EXCL) are added to O_NOFOLLOW|O_NONBLOCK|O_CLOEXEC, a file
 /// created here gets mode 0600 whatever the umask, and blocking is restored
@@ -28,7 +33,8 @@ struct FileId {
 /// `created`, when given, whether this open made the file.  An invalid
 /// Descriptor when the path cannot be opened or fails the rule (errno is
 /// not kept).
-Descriptor safe_open(const char* path, int flags, FileId* id = nullptr, bool* created = nullptr);
+Descriptor safe_open(const char* path, int flags, FileId* id = nullptr, bool* created = nullptr,
+                     Owners owners = Owners::kUser);
 
 /// Makes a directory (mode 0755 whatever the umask) when it is missing;
 /// true when this call made it.

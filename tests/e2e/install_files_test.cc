@@ -132,7 +132,36 @@ TEST(InstalledFiles, RuntimeConfigurationTemplateNamesThePort) {
   std::filesystem::create_directory(dir.path() + "/etc");
   std::filesystem::copy_file(ZV_SOURCE_DIR "/packaging/runtime.xml.in",
                              dir.path() + "/etc/.runtime.xml");
-  EXPECT_EQ(read_config((dir.path() + "/ZVClient").c_str()), 2010);
+  EXPECT_EQ(read_config_file((dir.path() + "/etc/.runtime.xml").c_str()), 2010);
+}
+
+// However the program is started (full path, relative path, PATH, a link),
+// it reads the configuration beside its own file, never one in the working
+// directory.
+TEST(InstalledFiles, ConfigurationIsFoundBesideTheProgramFile) {
+  ClientFixture client;
+  StandInAgent agent(client.dir(), {});  // writes client.dir()/etc/.runtime.xml
+  std::filesystem::create_directories(client.dir() + "/bin/etc");
+  std::filesystem::copy_file(client.program(), client.dir() + "/bin/ZVClient");
+  std::filesystem::copy_file(client.dir() + "/etc/.runtime.xml",
+                             client.dir() + "/bin/etc/.runtime.xml");
+  std::filesystem::create_directories(client.dir() + "/work/etc");
+  client.write("work/etc/.runtime.xml", "<runtime>\n<http port=\"1\"/>\n</runtime>\n");
+  std::filesystem::create_symlink(client.dir() + "/bin/ZVClient", client.dir() + "/link");
+  RunOptions in_work;
+  in_work.cwd = client.dir() + "/work";
+  in_work.env = {{"PATH", client.dir() + "/bin:/usr/bin:/bin"}};
+  const std::pair<const char*, RunResult> runs[] = {
+      {"full path", run_program(client.dir() + "/bin/ZVClient", {"--get-status"}, in_work)},
+      {"relative path", run_program("/bin/sh", {"-c", "../bin/ZVClient --get-status"}, in_work)},
+      {"PATH", run_program("/bin/sh", {"-c", "ZVClient --get-status"}, in_work)},
+      {"link", run_program(client.dir() + "/link", {"--get-status"}, in_work)},
+  };
+  for (const auto& [how, r] : runs) {
+    EXPECT_EQ(r.status, 0) << how << ": " << r.err;
+    EXPECT_NE(r.out.find("<subclass>Status</subclass>"), std::string::npos) << how;
+  }
+  EXPECT_EQ(agent.request_count(), 4);
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ namespace {
 // Starts the client with `words` in the background, waits until the agent
 // has recorded request `n`, sends SIGTERM and prints the run's status.
 RunResult stopped_at_request(const ClientFixture& client, const std::string& words, int n) {
-  const std::string script = "exec -a '" + client.dir() + "/ZVClient' '" ZV_CLIENT_PATH "' " +
-                             words +
+  const std::string script = "exec '" + client.program() + "' " + words +
                              " & pid=$!\n"
                              "for i in $(seq 400); do [ -e request." +
                              std::to_string(n) +

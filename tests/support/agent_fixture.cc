@@ -88,24 +88,24 @@ int StandInAgent::request_count() const {
   return n;
 }
 
+ClientFixture::ClientFixture() { std::filesystem::copy_file(ZV_CLIENT_PATH, program()); }
+
 RunResult ClientFixture::run(const std::vector<std::string>& args,
                              const std::vector<std::pair<std::string, std::string>>& env,
                              std::function<bool()> kill_when) const {
   RunOptions options;
   options.cwd = dir();
-  options.argv0 = dir() + "/ZVClient";
   options.env = env;
   options.kill_when = std::move(kill_when);
-  return run_program(ZV_CLIENT_PATH, args, options);
+  return run_program(program(), args, options);
 }
 
 RunResult ClientFixture::shell(const std::string& words, const std::string& before) const {
   RunOptions options;
   options.cwd = dir();
-  return run_program("/bin/bash",
-                     {"-c", "set -o pipefail; (" + before + " exec -a '" + dir() + "/ZVClient' '" +
-                                ZV_CLIENT_PATH + "' " + words + ")"},
-                     options);
+  return run_program(
+      "/bin/bash",
+      {"-c", "set -o pipefail; (" + before + " exec '" + program() + "' " + words + ")"}, options);
 }
 
 void ClientFixture::configure_port(int port) const {

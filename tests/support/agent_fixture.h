@@ -43,6 +43,11 @@ class StandInAgent {
 /// A temporary working directory with the client's configuration beside it.
 class ClientFixture {
  public:
+  /// The program is copied into dir() (it finds its configuration beside
+  /// the running program file, links resolved).
+  ClientFixture();
+  /// dir()/ZVClient, the copy every run starts.
+  std::string program() const { return dir() + "/ZVClient"; }
   const std::string& dir() const { return dir_.path(); }
   /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient, with
   /// `env` added to its environment; killed once `kill_when` returns true.

@@ -1,6 +1,10 @@
 #include "xml/config.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,17 +16,55 @@
 namespace zv {
 namespace {
 
+// Beside the running program file, whatever argv[0] says.
 TEST(Config, PathIsBesideTheProgram) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"/usr/local/bin/ZVClient", "/usr/local/bin/etc/.runtime.xml"},
-      {"ZVClient", "etc/.runtime.xml"},
-      {"./ZVClient", "./etc/.runtime.xml"},
-      {"/ZVClient", "/etc/.runtime.xml"},
-      {"bin/", "bin/etc/.runtime.xml"},
-      {"", "etc/.runtime.xml"},
-      {nullptr, "etc/.runtime.xml"}};
-  for (const auto& [program, path] : rows) {
-    EXPECT_EQ(get_config_path(program), path) << (program ? program : "(none)");
+  const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string expected = program.substr(0, program.rfind('/') + 1) + "etc/.runtime.xml";
+  for (const char* argv0 : {"ZVClient", "/usr/bin/ZVClient", "./x/ZVClient", ""}) {
+    EXPECT_EQ(std::string(get_config_path(argv0)), expected) << argv0;
+  }
+}
+
+// A configuration that someone else could have planted, or that is no
+// plain small file, is not used, and that is said.
+TEST(Config, UnsafeFilesAreNotUsed) {
+  test::ClientFixture client;
+  std::filesystem::create_directory(client.dir() + "/etc");
+  const std::string path = client.dir() + "/etc/.runtime.xml";
+  const std::string good = "<runtime>\n<http port=\"2010\"/>\n</runtime>\n";
+  const struct {
+    const char* name;
+    std::function<bool()> make;
+  } cases[] = {
+      {"world-writable",
+       [&] {
+         client.write("etc/.runtime.xml", good);
+         return ::chmod(path.c_str(), 0666) == 0;
+       }},
+      {"fifo", [&] { return ::mkfifo(path.c_str(), 0600) == 0; }},
+      {"link",
+       [&] {
+         client.write("target.xml", good);
+         return ::symlink((client.dir() + "/target.xml").c_str(), path.c_str()) == 0;
+       }},
+      {"too large",
+       [&] {
+         client.write("etc/.runtime.xml", good + std::string(70000, ' '));
+         return true;
+       }},
+      {"another user's",
+       [&] {
+         client.write("etc/.runtime.xml", good);
+         return ::chown(path.c_str(), 65534, 65534) == 0;
+       }},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(path);
+    if (!c.make()) continue;  // another user's file needs root
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_config_file(path.c_str()), -1) << c.name;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("was not used"), std::string::npos)
+        << c.name;
   }
 }
 
@@ -57,7 +99,7 @@ TEST(Config, PortCases) {
   };
   test::ClientFixture client;
   std::filesystem::create_directory(client.dir() + "/etc");
-  const std::string program = client.dir() + "/ZVClient";
+  const std::string path = client.dir() + "/etc/.runtime.xml";
   for (const auto& [content, port] : rows) {
     SCOPED_TRACE(content.value_or("(no file)"));
     std::filesystem::remove(client.dir() + "/etc/.runtime.xml");
@@ -65,7 +107,7 @@ TEST(Config, PortCases) {
     const std::size_t before = memory_allocated;
     reset_exit_code();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(read_config(program.c_str()), port);
+    EXPECT_EQ(read_config_file(path.c_str()), port);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(get_exit_code(), kExitOk);
     EXPECT_EQ(memory_allocated, before);
