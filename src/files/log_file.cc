@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "base/descriptor.h"
 #include "files/block_reader.h"
 #include "files/safe_file.h"
@@ -70,8 +72,16 @@ bool still_at_path(int fd, const char* path) {
 // The file now at `path`, opened and locked; invalid when there is none.
 // `created` says whether the open made it.
 Descriptor lock_place(const char* path, LogFileCalls& calls, bool& created) {
+  // The place's directory must be one nobody else controls; the file is
+  // opened in the directory that was checked.
+  char directory_name[kMaxDirectoryName];
+  if (!directory_name_of(path, directory_name)) return {};
+  Descriptor directory = safe_directory(directory_name);
+  if (!directory) return {};
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash == nullptr ? path : slash + 1;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    Descriptor file(safe_open(path, kPlaceFlags, nullptr, &created));
+    Descriptor file(safe_open_at(directory.get(), name, kPlaceFlags, nullptr, &created));
     if (!file) break;
     if (retried([&] { return calls.lock(file.get()); }) != 0) break;
     if (still_at_path(file.get(), path)) return file;

@@ -31,16 +31,36 @@ bool clear_nonblocking(int fd) {
 }  // namespace
 
 Descriptor safe_open(const char* path, int flags, FileId* id, bool* created, Owners owners) {
+  return safe_open_at(AT_FDCWD, path, flags, id, created, owners);
+}
+
+Descriptor safe_directory(const char* path) {
+  Descriptor fd(
+      retried([&] { return ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) return {};
+  bool owner = info.st_uid == ::geteuid() || info.st_uid == 0;
+  bool shared = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  // Others may write a sticky directory (/tmp), but not rename or remove
+  // what is the user's own in it.
+  if (!owner || (shared && (info.st_mode & S_ISVTX) == 0)) return {};
+  return fd;
+}
+
+Descriptor safe_open_at(int directory, const char* path, int flags, FileId* id, bool* created,
+                        Owners owners) {
   const int always = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   bool made = false;
   Descriptor fd;
   if ((flags & O_CREAT) != 0 && (flags & O_EXCL) == 0) {
     // An existing file first, so that a new one is known to be new.
-    fd = Descriptor(retried([&] { return ::open(path, (flags & ~O_CREAT) | always); }));
+    fd =
+        Descriptor(retried([&] { return ::openat(directory, path, (flags & ~O_CREAT) | always); }));
     if (!fd && errno != ENOENT) return {};
   }
   if (!fd) {
-    fd = Descriptor(retried([&] { return ::open(path, flags | always, kCreatedMode); }));
+    fd = Descriptor(
+        retried([&] { return ::openat(directory, path, flags | always, kCreatedMode); }));
     made = fd && (flags & O_CREAT) != 0;
   }
   struct stat info {};
@@ -68,22 +88,28 @@ int DurableCalls::sync(int fd) {
 }
 
 int DurableCalls::sync_directory_of(const char* path) {
-  std::string_view whole(path);
-  std::size_t slash = whole.rfind('/');
-  char directory[4096];
-  if (slash == std::string_view::npos) {
-    directory[0] = '.', directory[1] = '\0';
-  } else if (slash + 1 > sizeof directory - 1) {
+  char directory[kMaxDirectoryName];
+  if (!directory_name_of(path, directory)) {
     errno = ENAMETOOLONG;
     return -1;
-  } else {
-    std::size_t length = slash == 0 ? 1 : slash;  // "/tmp" for "/tmp/x", "/" for "/x"
-    whole.copy(directory, length);
-    directory[length] = '\0';
   }
   Descriptor fd(retried([&] { return ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd) return -1;
   return retried([&] { return ::fsync(fd.get()); });
+}
+
+bool directory_name_of(const char* path, char (&directory)[kMaxDirectoryName]) {
+  std::string_view whole(path);
+  std::size_t slash = whole.rfind('/');
+  if (slash == std::string_view::npos) {
+    directory[0] = '.', directory[1] = '\0';
+    return true;
+  }
+  std::size_t length = slash == 0 ? 1 : slash;  // "/tmp" for "/tmp/x", "/" for "/x"
+  if (length >= kMaxDirectoryName) return false;
+  whole.copy(directory, length);
+  directory[length] = '\0';
+  return true;
 }
 
 namespace {

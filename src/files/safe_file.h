@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+
 #include "base/descriptor.h"
 
 namespace zv {
@@ -35,6 +37,23 @@ enum class Owners { kUser, kUserOrRoot };
 /// not kept).
 Descriptor safe_open(const char* path, int flags, FileId* id = nullptr, bool* created = nullptr,
                      Owners owners = Owners::kUser);
+
+/// As safe_open, for `path` relative to the open `directory` (AT_FDCWD: the
+/// working directory).
+Descriptor safe_open_at(int directory, const char* path, int flags, FileId* id = nullptr,
+                        bool* created = nullptr, Owners owners = Owners::kUser);
+
+/// Opens the directory `path` without following a link, and keeps it only
+/// when it is owned by the user or root and nobody else can write it,
+/// unless it is sticky (as /tmp is): a directory someone else controls could
+/// move a file of the user's away after it was written.
+Descriptor safe_directory(const char* path);
+
+inline constexpr std::size_t kMaxDirectoryName = 4096;
+
+/// The directory part of `path` ("." when it has no '/', "/" for "/x"),
+/// NUL-terminated in `directory`; false when it does not fit.
+bool directory_name_of(const char* path, char (&directory)[kMaxDirectoryName]);
 
 /// Makes a directory (mode 0755 whatever the umask) when it is missing;
 /// true when this call made it.

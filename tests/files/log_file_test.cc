@@ -108,6 +108,49 @@ TEST(SafeOpen, RefusesWhatTheLogRefuses) {
   EXPECT_NE(fcntl(fd.get(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
+// A log's directory that someone else controls (owns, or may write without
+// the sticky bit), or a link to a directory, is passed over: whoever
+// controls it could move the record away after the run called it kept.
+TEST(LogFile, DirectoriesOthersControlArePassedOver) {
+  const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> spoilers = {
+      {"world-writable",
+       [](const std::string& d) {
+         return mkdir(d.c_str(), 0777) == 0 && chmod(d.c_str(), 0777) == 0;
+       }},
+      {"group-writable",
+       [](const std::string& d) {
+         return mkdir(d.c_str(), 0770) == 0 && chmod(d.c_str(), 0770) == 0;
+       }},
+      {"link to own directory",
+       [](const std::string& d) {
+         return mkdir((d + ".real").c_str(), 0700) == 0 &&
+                symlink((d + ".real").c_str(), d.c_str()) == 0;
+       }},
+      {"another user's",
+       [](const std::string& d) {
+         return mkdir(d.c_str(), 0755) == 0 && chown(d.c_str(), 65534, 65534) == 0;
+       }},
+  };
+  for (const auto& [name, spoil] : spoilers) {
+    test::TempDir dir;
+    const std::string logs = dir.path() + "/logs", bad = logs + "/ZVClient.log",
+                      good = dir.path() + "/ZVClient.log";
+    if (!spoil(logs)) continue;  // another user's needs root
+    const LogPlace places[] = {{logs.c_str(), bad.c_str()}, {nullptr, good.c_str()}};
+    EXPECT_TRUE(log_write("rec", places)) << name;
+    EXPECT_FALSE(fs::exists(bad)) << name;
+    EXPECT_EQ(test::file_contents(good), "rec\n") << name;
+  }
+  // A sticky directory others may write (as /tmp) is a place all the same.
+  test::TempDir dir;
+  const std::string shared = dir.path() + "/shared", path = shared + "/ZVClient.log";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const LogPlace sticky[] = {{shared.c_str(), path.c_str()}};
+  EXPECT_TRUE(log_write("rec", sticky));
+  EXPECT_EQ(test::file_contents(path), "rec\n");
+}
+
 TEST(LogFile, NoUsablePlaceIsReported) {
   test::TempDir dir;
   std::vector<std::string> paths;
