@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "cli/progress.h"
 #include "files/log_file.h"
 #include "files/output.h"
 #include "operations/map_data.h"
@@ -65,13 +66,17 @@ class FilesInUse {
   std::size_t count_ = 0;
 };
 
+// The runs that send every line of a file.
+bool handles_a_file(const Arguments& arguments) {
+  return arguments.submit_path != nullptr || arguments.map_data_path != nullptr ||
+         arguments.recover_path != nullptr;
+}
+
 // A run that handled a file says, at its end, what it did not deliver and
 // where that is, so that a scheduled run's mail tells it.
 void report_what_was_kept(const Session& session) {
   const Arguments& arguments = session.arguments;
-  bool file_run = arguments.submit_path != nullptr || arguments.map_data_path != nullptr ||
-                  arguments.recover_path != nullptr;
-  if (!file_run || (session.kept == 0 && session.set_aside == 0)) return;
+  if (!handles_a_file(arguments) || (session.kept == 0 && session.set_aside == 0)) return;
   char line[512];
   const char* place = log_last_place();
   if (session.kept > 0 && place != nullptr) {
@@ -119,6 +124,10 @@ void run(Session& session) {
       return;
     }
     session.output = &*output;
+    std::optional<TerminalProgress> progress;
+    if (handles_a_file(arguments) && TerminalProgress::wanted()) {
+      session.progress = &progress.emplace();
+    }
 
     if (arguments.status_query) {
       get_status(session, *endpoint);
@@ -138,6 +147,8 @@ void run(Session& session) {
       submit_mapping_file(session, *endpoint);
     }
     session.output = nullptr;
+    session.progress = nullptr;
+    progress.reset();  // erased before the closing lines
     if (!log_sync_deferred()) {
       show_error_text("Recovery log could not be written.");
       set_exit_code(kExitFile);
@@ -150,6 +161,7 @@ void run(Session& session) {
   } catch (const memory_exhausted&) {
     // Reported by the gate; the run winds down to its normal end.
     session.output = nullptr;
+    session.progress = nullptr;
   }
 }
 

@@ -190,6 +190,11 @@ File file_open_descriptor(int fd, bool owned, std::size_t block_size) {
 
 std::uint64_t file_offset(const File& file) { return file.source.offset(); }
 
+std::uint64_t file_size(const File& file) {
+  std::uint64_t rest = file.source.remaining();
+  return rest == UINT64_MAX ? 0 : file.source.offset() + file.source.pending().size() + rest;
+}
+
 bool file_seek(File& file, std::uint64_t offset) {
   if (!file.source.seek(offset)) return false;
   file_clear_buffer(file);

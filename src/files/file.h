@@ -70,6 +70,10 @@ File file_open_descriptor(int fd, bool owned, std::size_t block_size = BlockRead
 /// this record has not yet returned.
 std::uint64_t file_offset(const File& file);
 
+/// The size of a regular file being read (as it was when it was opened),
+/// or 0 for others.
+std::uint64_t file_size(const File& file);
+
 /// Moves a record reading a regular file to `offset` and forgets the
 /// current line.  False (nothing changed) for other files or a bad offset.
 bool file_seek(File& file, std::uint64_t offset);

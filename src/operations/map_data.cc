@@ -91,7 +91,7 @@ Outcome map_data_record(Session& session, const Endpoint& endpoint, char* record
 }
 
 void map_data_file(Session& session, const Endpoint& endpoint) {
-  send_each_line(session.arguments.map_data_path, "Map data file could not be opened.",
+  send_each_line(session, session.arguments.map_data_path, "Map data file could not be opened.",
                  [&](char* line) { map_data_line(session, endpoint, line); });
 }
 

@@ -105,6 +105,9 @@ bool recover_lines(Session& session, const Endpoint& endpoint, Descriptor fd,
       return false;
     }
     progress.mark(file_offset(file));
+    if (session.progress != nullptr) {
+      session.progress->line_done(session, file_offset(file), file_size(file));
+    }
     // Told to stop: the lines after the mark wait in the recover file for
     // the next recovery.
     if (stop_requested()) return false;

@@ -56,6 +56,17 @@ struct AgentWatch {
   Clock::time_point unsynced_since{};
 };
 
+struct Session;
+
+/// Told after each line of a file run, with how far through the file it is
+/// (bytes; `total` 0 when the size is unknown): what a person watching the
+/// run is shown is the caller's business.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void line_done(const Session& session, std::uint64_t done, std::uint64_t total) = 0;
+};
+
 struct Session {
   Session(const Arguments& arguments, Parser& xml_parser, Output* output = nullptr,
           std::int32_t response_count = 0)
@@ -77,6 +88,8 @@ struct Session {
   std::uint64_t submissions = 0;
   std::uint64_t kept = 0;
   std::uint64_t set_aside = 0;
+  /// Where a file run tells its progress; nullptr: nowhere.
+  ProgressSink* progress = nullptr;
 };
 
 }  // namespace zv

@@ -23,7 +23,7 @@ Outcome submit_line(Session& session, const Endpoint& endpoint, const char* line
 }
 
 void submit_file(Session& session, const Endpoint& endpoint) {
-  send_each_line(session.arguments.submit_path, "Submit file could not be opened.",
+  send_each_line(session, session.arguments.submit_path, "Submit file could not be opened.",
                  [&](char* line) { submit_line(session, endpoint, line); });
 }
 
