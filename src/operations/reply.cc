@@ -53,6 +53,8 @@ void ReplyHandler::header(std::string_view bytes, std::int32_t status_code,
   // status query writes whatever came and asks nothing.
   parser.scope = session_.arguments.status_query ? ParseScope::kTextOnly : ParseScope::kUntilData;
   parser.asked = kAgentTags;
+  // The reader never hands on more body than this.
+  parser.text_bound = body_start_ + static_cast<std::size_t>(ReplyReader::kMaxBody);
   if (body_length) parser_reserve(parser, static_cast<std::size_t>(*body_length));
 }
 

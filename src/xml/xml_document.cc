@@ -22,6 +22,7 @@ void parser_clear(Parser& parser) {
   parser.asked = {};
   parser.settled = false;
   parser.text_goal = 0;
+  parser.text_bound = 0;
 }
 
 std::string_view tag_name(const Parser& parser, const Tag& tag) { return view(parser, tag.name); }

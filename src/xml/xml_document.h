@@ -124,6 +124,10 @@ struct Parser {
   /// The size the text is announced to reach (parser_reserve); its growth
   /// aims at it instead of overshooting.  0: none announced.
   std::size_t text_goal = 0;
+  /// The most text the reader will ever give (0: no bound known): growth
+  /// stops there, so a text at its bound never sits in a block twice its
+  /// size.  Set by parser_set_text_bound, cleared by parser_clear.
+  std::size_t text_bound = 0;
 };
 
 /// Empties the parser: tags, attributes and text are released (and wiped),

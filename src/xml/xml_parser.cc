@@ -49,6 +49,7 @@ bool append_text(Parser& parser, std::string_view piece) noexcept {
       target = std::min(std::min(kTextLimit / 8, text.capacity()) * 8, parser.text_goal);
       target = std::max<std::size_t>(target, 256);
     }
+    if (parser.text_bound > 0) target = std::min(target, parser.text_bound);
     Text grown;
     try {
       grown.reserve(std::max(size + piece.size(), target));
