@@ -13,12 +13,6 @@
 namespace zv::test {
 namespace {
 
-std::string message_lines(int first, int count) {
-  std::string text;
-  for (int i = first; i < first + count; ++i) text += "<m>" + std::to_string(i) + "</m>\n";
-  return text;
-}
-
 TEST(Outage, SilentAgentIsAskedOnlyNowAndThen) {
   constexpr int kLines = 300;
   ClientFixture client;

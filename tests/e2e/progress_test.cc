@@ -46,15 +46,9 @@ std::string on_terminal(const ClientFixture& client, const std::vector<std::stri
   return shown;
 }
 
-std::string message_lines(int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += "<m>" + std::to_string(i) + "</m>\n";
-  return text;
-}
-
 TEST(Progress, ShownOnATerminalOnly) {
   ClientFixture client;
-  client.write("lines.txt", message_lines(400));
+  client.write("lines.txt", message_lines(0, 400));
   // The first answer never comes: after 1.2 s the rest is kept at once.
   StandInAgent agent(client.dir(), {"--reply", "never-answer"});
   const std::vector<std::string> args = {"--submit-file", "lines.txt"};

@@ -25,12 +25,6 @@ RunResult stopped_at_request(const ClientFixture& client, const std::string& wor
   return run_program("/bin/bash", {"-c", script}, options);
 }
 
-std::string message_lines(int first, int count) {
-  std::string text;
-  for (int i = first; i < first + count; ++i) text += "<m>" + std::to_string(i) + "</m>\n";
-  return text;
-}
-
 TEST(Signal, MessageInFlightIsKept) {
   ClientFixture client;
   StandInAgent agent(client.dir(), {"--reply", "never-answer"});

@@ -21,6 +21,12 @@
 
 namespace zv::test {
 
+std::string message_lines(int first, int count) {
+  std::string text;
+  for (int i = first; i < first + count; ++i) text += "<m>" + std::to_string(i) + "</m>\n";
+  return text;
+}
+
 std::string file_contents(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();

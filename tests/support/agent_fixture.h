@@ -69,6 +69,9 @@ class ClientFixture {
   TempDir dir_;
 };
 
+/// Lines "<m>N</m>" for N from `first`, `count` of them, each with its LF.
+std::string message_lines(int first, int count);
+
 /// The contents of the file at `path`; empty if it cannot be read.
 std::string file_contents(const std::string& path);
 
