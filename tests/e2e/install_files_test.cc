@@ -1,6 +1,8 @@
 // The files installed beside the program: the manual page and the bash
 // completion must know every option the program has, and the runtime
 // configuration template must give the agent's port.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -162,6 +164,51 @@ TEST(InstalledFiles, ConfigurationIsFoundBesideTheProgramFile) {
     EXPECT_NE(r.out.find("<subclass>Status</subclass>"), std::string::npos) << how;
   }
   EXPECT_EQ(agent.request_count(), 4);
+}
+
+// The script the scheduled recoveries run recovers each place a run may have
+// kept records in, and is silent when there is nothing to recover.  The
+// /tmp place is tried where the test may give itself a /tmp of its own (as
+// root, in a mount namespace); elsewhere only the two working-directory
+// places are.
+TEST(InstalledFiles, RecoverAllRecoversEveryPlace) {
+  ClientFixture client;
+  std::filesystem::copy_file(ZV_SOURCE_DIR "/packaging/recover-all", client.dir() + "/recover-all");
+  std::filesystem::create_directory(client.dir() + "/logs");
+  client.write("logs/ZVClient.log", message_lines(1, 2));
+  client.write("ZVClient.log", message_lines(3, 2));
+  StandInAgent agent(client.dir(), {});
+  RunOptions in_dir;
+  in_dir.cwd = client.dir();
+  const bool private_tmp =
+      ::geteuid() == 0 &&
+      run_program("/usr/bin/unshare", {"--mount", "mount", "-t", "tmpfs", "tmpfs", "/tmp"})
+              .status == 0;
+  const std::string tmp_record = message_lines(5, 2);
+  const std::string recover =
+      // The test's folder may be below /tmp: it is mounted again in the new
+      // /tmp, by way of /mnt (all of it seen only in the namespace).
+      private_tmp ? "exec unshare --mount sh -c 'mount --bind " + client.dir() +
+                        " /mnt && mount -t tmpfs tmpfs /tmp && mkdir -p " + client.dir() +
+                        " && mount --bind /mnt " + client.dir() + " && cd " + client.dir() +
+                        " && printf \"" + std::regex_replace(tmp_record, std::regex("\n"), "\\n") +
+                        "\" >/tmp/ZVClient.log && ./recover-all && ! test -s /tmp/ZVClient.log'"
+                  : "exec ./recover-all";
+  RunResult r = run_program("/bin/sh", {"-c", recover}, in_dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const int records = private_tmp ? 6 : 4;
+  ASSERT_EQ(agent.request_count(), records);
+  std::set<std::string> sent;
+  for (int i = 1; i <= records; ++i) sent.insert(request_form(agent.request(i)));
+  EXPECT_EQ(sent.size(), static_cast<std::size_t>(records));
+  EXPECT_FALSE(client.exists("logs/ZVClient.log"));
+  EXPECT_FALSE(client.exists("ZVClient.log"));
+
+  r = run_program("/bin/sh", {"-c", "exec ./recover-all"}, in_dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(agent.request_count(), records);
+  if (!private_tmp) GTEST_SKIP() << "the /tmp place needs root and a mount namespace";
 }
 
 }  // namespace
