@@ -83,6 +83,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# https loads OpenSSL at run time; plain http runs without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libssl3")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "ZVClient submits messages, files of messages, mapped transactions and
 data-map items to the Zelvane Agent over HTTP, fetches its responses and

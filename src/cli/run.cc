@@ -26,7 +26,7 @@ void report_refused_uri(UriRefusal refusal) {
   if (refusal == UriRefusal::kPort) {
     show_error(kErrorPort);
   } else if (refusal == UriRefusal::kScheme) {
-    show_error_text("Unsupported URI scheme: only http:// is supported.");
+    show_error_text("Unsupported URI scheme: only http:// and https:// are supported.");
   } else {
     show_error_text(
         "The URI names no usable host (userinfo, blanks and control characters are refused).");

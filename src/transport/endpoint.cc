@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::string_view kSchemeMark = "://";
 constexpr std::string_view kScheme = "http";
+constexpr std::string_view kTlsScheme = "https";
 constexpr std::int32_t kLowestPort = 1;
 constexpr std::int32_t kHighestPort = 65535;
 
@@ -54,7 +55,8 @@ std::optional<Endpoint> uri_open(const char* uri, std::string_view suffix, std::
 
   std::string_view remainder = uri;
   if (std::size_t mark = remainder.find(kSchemeMark); mark != std::string_view::npos) {
-    if (!is_scheme(remainder.substr(0, mark), kScheme)) {
+    endpoint.tls = is_scheme(remainder.substr(0, mark), kTlsScheme);
+    if (!endpoint.tls && !is_scheme(remainder.substr(0, mark), kScheme)) {
       refusal = UriRefusal::kScheme;
       return std::nullopt;
     }

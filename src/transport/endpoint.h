@@ -20,13 +20,15 @@ struct Endpoint {
   bool loopback_fallback = false;
   /// How long each exchange with the agent may wait.
   TimeLimits limits;
+  /// https: the exchange goes through TLS (transport/tls.h).
+  bool tls = false;
 };
 
 /// Why a URI was not taken.
 enum class UriRefusal {
   kNone,
   kPort,    ///< the port is outside 1..65535
-  kScheme,  ///< a scheme other than http (any case)
+  kScheme,  ///< a scheme other than http and https (any case)
   kHost,    ///< no host, userinfo, a blank or control character, a bad [IPv6] literal
 };
 

@@ -93,6 +93,7 @@ bool http_response(Connection& connection, ReplySink& sink, std::string_view& fa
     memory_wipe(buffer, sizeof buffer);
     if (!reader.answered()) {
       failure = reader.not_http() ? kReplyNotHttp : no_reply_detail(error);
+      if (error == EPROTO && connection.tls() != nullptr) failure = tls_read_failure();
       return false;
     }
     reader.finish(closed);
@@ -177,10 +178,12 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
   bool ignored = false;
   bool& not_there = absent != nullptr ? *absent : ignored;
   not_there = false;
-  std::optional<Connection> connection = socket_open(
-      endpoint.host.c_str(), endpoint.port, endpoint.loopback_fallback, endpoint.limits, failure);
+  bool refused_tls = false;
+  std::optional<Connection> connection =
+      socket_open(endpoint.host.c_str(), endpoint.port, endpoint.loopback_fallback, endpoint.limits,
+                  failure, endpoint.tls, &refused_tls);
   if (!connection) {
-    not_there = failure != kStoppedBeforeReply;
+    not_there = failure != kStoppedBeforeReply && !refused_tls;
     return false;
   }
   int error = 0;

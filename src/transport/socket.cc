@@ -179,6 +179,7 @@ int connect_peer(int descriptor, const PeerAddress& peer, int limit_ms) {
 // A socket that cannot be made is not a fault of the connection: it gets
 // the communication failure's standard words.
 constexpr std::string_view kNoSocket = "Unable to access message queues.";
+constexpr std::string_view kHandshakeTimeout = "Timeout during the TLS handshake with the agent.";
 
 struct CommErrorRow {
   int code;
@@ -249,8 +250,35 @@ int left_ms(std::chrono::steady_clock::time_point deadline, int limit_ms) {
 
 }  // namespace
 
+namespace {
+
+TlsWait connection_wait(const Connection& connection) {
+  return [&connection](short events, short& ready) {
+    return wait_connection(connection, events, ready);
+  };
+}
+
+// The TLS handshake on a new connection; false (and `failure`) when it fails.
+bool start_tls(Connection& connection, const char* host, std::int32_t port,
+               std::string_view& failure, bool* refused_tls) {
+  int error = 0;
+  TlsHandle tls = tls_connect(connection.descriptor(), host, port & 0xffff,
+                              connection_wait(connection), error, failure);
+  if (!tls) {
+    if (error == ECANCELED) failure = kStoppedBeforeReply;
+    if (error == ETIMEDOUT) failure = kHandshakeTimeout;
+    if (refused_tls != nullptr) *refused_tls = error == 0;
+    return false;
+  }
+  connection.set_tls(std::move(tls));
+  return true;
+}
+
+}  // namespace
+
 std::optional<Connection> socket_open(const char* host, std::int32_t port, bool loopback_fallback,
-                                      const TimeLimits& limits, std::string_view& failure) {
+                                      const TimeLimits& limits, std::string_view& failure, bool tls,
+                                      bool* refused_tls) {
   PeerAddresses peers;
   if (int code = socket_resolver().resolve(host, peers); code != 0) {
     if (!loopback_fallback) {
@@ -288,6 +316,7 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port, bool 
     error = connect_peer(connection.descriptor(), peer, limit);
     if (error == 0) {
       working_peer.remember(host, peers.items[i]);
+      if (tls && !start_tls(connection, host, port, failure, refused_tls)) return std::nullopt;
       return connection;
     }
   }
@@ -300,6 +329,11 @@ std::optional<Connection> socket_open(const char* host, std::int32_t port, bool 
 }
 
 int socket_write(Connection& connection, std::string_view bytes) {
+  if (TlsStream* tls = connection.tls()) {
+    int error = tls_write(*tls, bytes, connection_wait(connection));
+    if (error == 0) connection.mark_request_sent();
+    return error == -1 ? kSocketPeerSpoke : error;
+  }
   const char* next = bytes.data();
   std::size_t left = bytes.size();
   // An empty text still makes one send, so a broken connection is noticed.
@@ -325,6 +359,8 @@ int socket_write(Connection& connection, std::string_view bytes) {
 }
 
 ssize_t socket_read(Connection& connection, char* buffer, std::size_t length) {
+  if (TlsStream* tls = connection.tls())
+    return tls_read(*tls, buffer, length, connection_wait(connection));
   // Right after a request the answer is not there yet: wait first rather
   // than make a receive that can only say so.
   short ready = 0;

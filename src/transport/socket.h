@@ -13,6 +13,7 @@
 
 #include "base/descriptor.h"
 #include "transport/time_limits.h"
+#include "transport/tls.h"
 
 namespace zv {
 
@@ -75,12 +76,16 @@ class Connection {
   void mark_request_sent() { request_sent_ = true; }
   /// Whether a request went out since the last call; clears the mark.
   bool take_request_sent() { return std::exchange(request_sent_, false); }
+  /// The TLS layer over the socket (nullptr: plain).
+  TlsStream* tls() const { return tls_.get(); }
+  void set_tls(TlsHandle tls) { tls_ = std::move(tls); }
 
  private:
   Descriptor descriptor_;
   int io_ms_ = 0;
   std::chrono::steady_clock::time_point deadline_;
   bool request_sent_ = false;
+  TlsHandle tls_;  // declared last: it goes before the socket closes
 };
 
 /// Opens a connection to host:port (a port above 65535 keeps its low 16
@@ -92,9 +97,15 @@ class Connection {
 /// share one limit: when `limits.connect_ms` has passed without a
 /// connection, the open fails as ETIMEDOUT.  On failure the result is
 /// nullopt and `failure` says why, in the words of the communication error
-/// table (a text of static storage); nothing is reported here.
+/// table (a text of static storage) or of tls.h; nothing is reported here.
+/// With `tls`, the connection makes its TLS handshake for `host` (tls.h)
+/// within the connection's time limits, and every read and write of it
+/// goes through TLS; `refused_tls`, when given, is set when the agent was
+/// reached but TLS failed for a reason other than time (so that the agent
+/// is not taken to be absent).
 std::optional<Connection> socket_open(const char* host, std::int32_t port, bool loopback_fallback,
-                                      const TimeLimits& limits, std::string_view& failure);
+                                      const TimeLimits& limits, std::string_view& failure,
+                                      bool tls = false, bool* refused_tls = nullptr);
 
 /// The failure of an exchange that a stop request ended.
 inline constexpr std::string_view kStoppedBeforeReply =

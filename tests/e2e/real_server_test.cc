@@ -10,12 +10,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "agent_fixture.h"
+#include "server_process.h"
 
 namespace zv::test {
 namespace {
@@ -27,40 +29,20 @@ constexpr const char* kLighttpd = "/usr/sbin/lighttpd";
 class Lighttpd {
  public:
   explicit Lighttpd(const ClientFixture& client) : port_(unused_port()) {
-    const std::string config = client.dir() + "/lighttpd.conf";
     client.write("lighttpd.conf", "server.document-root = \"" + client.dir() +
                                       "/root\"\nserver.bind = \"127.0.0.1\"\nserver.port = " +
                                       std::to_string(port_) + "\nserver.errorlog = \"" +
                                       client.dir() + "/lighttpd.log\"\n");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execl(kLighttpd, kLighttpd, "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    // Ready once it takes a connection; bounded.
-    for (int i = 0; i < 100 && !listening(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  ~Lighttpd() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    server_.emplace(kLighttpd,
+                    std::vector<std::string>{"-D", "-f", client.dir() + "/lighttpd.conf"}, port_,
+                    client.dir() + "/lighttpd.out");
   }
   int port() const { return port_; }
-  bool listening() const {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-  }
+  bool listening() const { return server_->listening(); }
 
  private:
   int port_;
-  pid_t pid_ = -1;
+  std::optional<ServerProcess> server_;
 };
 
 TEST(RealServer, StrictServerTakesEveryRequest) {

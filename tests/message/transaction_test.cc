@@ -135,7 +135,7 @@ TEST(MappingFile, AllocationFailureWhileBuildingSendsNothing) {
                            "<" + name + ">db1</" + name + "><msg>disk &lt;90%&gt;</msg><w>w1</w>");
   const Arguments arguments = mapping_arguments();
   Output output(STDOUT_FILENO, false);
-  const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), false, {}};
+  const Endpoint endpoint{Text("127.0.0.1"), test::unused_port(), Text("/agent"), false, {}, false};
   const std::size_t before = memory_allocated;
   int silent = 0;
   bool delivered_to_log = false;

@@ -44,9 +44,12 @@ TEST(Endpoint, UriOpen) {
       // A ':' in the path is taken for the port separator.
       {"http://localhost/a:b", "", -1, "port"},
       {"http://localhost/a:82", "", -1, "localhost 82 /a:82"},
-      // The scheme is http, in any case; nothing else is sent anywhere.
+      // The scheme is http or https, in any case; nothing else is sent
+      // anywhere.  https takes the same port rule.
       {"HTTP://localhost:81/x", "", -1, "localhost 81 /x"},
-      {"https://localhost:81/x", "", -1, "scheme"},
+      {"https://localhost:81/x", "", -1, "localhost 81 /x tls"},
+      {"HTTPS://[::1]", "/status", 7, "::1 7 /agent/status tls"},
+      {"httpss://localhost/x", "", -1, "scheme"},
       {"ftp://localhost/x", "", -1, "scheme"},
       {"://localhost", "", -1, "scheme"},
       // IPv6 literals in brackets.
@@ -74,7 +77,8 @@ TEST(Endpoint, UriOpen) {
     UriRefusal refusal = UriRefusal::kNone;
     std::string got = "none";
     if (std::optional<Endpoint> e = uri_open(c.uri, c.suffix, c.configured_port, refusal)) {
-      got = std::string(e->host) + " " + std::to_string(e->port) + " " + std::string(e->path);
+      got = std::string(e->host) + " " + std::to_string(e->port) + " " + std::string(e->path) +
+            (e->tls ? " tls" : "");
       EXPECT_EQ(e->loopback_fallback, c.uri == nullptr) << where;
     } else {
       got = refusal == UriRefusal::kPort     ? "port"
