@@ -3,10 +3,13 @@
 // server certificate for 127.0.0.1 and localhost, an expired one, one for
 // another name, a client certificate).  Skipped where socat or openssl is
 // missing.
+#include "transport/tls.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,6 +19,7 @@
 
 #include "agent_fixture.h"
 #include "server_process.h"
+#include "transport/socket.h"
 
 namespace zv::test {
 namespace {
@@ -207,6 +211,30 @@ TEST_F(Tls, SilentPortEndsTheHandshakeInTime) {
   EXPECT_NE(r.err.find("Timeout during the TLS handshake"), std::string::npos) << r.err;
   EXPECT_LT(took, std::chrono::seconds(10));
   EXPECT_NE(client.read("logs/ZVClient.log").find("<m>1</m>"), std::string::npos);
+}
+
+// The connections of one run after the first resume its TLS session.
+TEST_F(Tls, LaterConnectionsResumeTheSession) {
+  ClientFixture client;
+  StandInAgent agent(client.dir(), {});
+  TlsFront front(client, agent.port(), certs().path("server.both"));
+  ::setenv("ZVCLIENT_CA_FILE", certs().path("ca.pem").c_str(), 1);
+  const int port = std::stoi(front.uri("x").substr(front.uri("x").rfind(':') + 1));
+  std::vector<bool> resumed;
+  for (int i = 0; i < 3; ++i) {
+    std::string_view failure;
+    std::optional<Connection> connection =
+        socket_open("localhost", port, false, TimeLimits{}, failure, true);
+    ASSERT_TRUE(connection) << failure;
+    ASSERT_EQ(socket_write(*connection, "GET /agent/status? HTTP/1.0\r\n\r\n"), 0);
+    char buffer[4096];
+    while (socket_read(*connection, buffer, sizeof buffer) > 0) {
+    }
+    resumed.push_back(tls_last_resumed());
+  }
+  ::unsetenv("ZVCLIENT_CA_FILE");
+  EXPECT_EQ(resumed, (std::vector<bool>{false, true, true}));
+  EXPECT_EQ(agent.request_count(), 3);
 }
 
 }  // namespace
