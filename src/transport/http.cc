@@ -93,7 +93,7 @@ bool http_response(Connection& connection, ReplySink& sink, std::string_view& fa
     memory_wipe(buffer, sizeof buffer);
     if (!reader.answered()) {
       failure = reader.not_http() ? kReplyNotHttp : no_reply_detail(error);
-      if (error == EPROTO && connection.tls() != nullptr) failure = tls_read_failure();
+      if (error == EPROTO && connection.tls() != nullptr) failure = tls_failure();
       return false;
     }
     reader.finish(closed);
@@ -207,7 +207,11 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
     // answer that arrived (an early 200, or a 413) decides as any other
     // does; without one, the request was not delivered.
     if (http_response(*connection, sink, failure)) return true;
-    if (error != kSocketPeerSpoke && failure != kReplyNotHttp) failure = comm_error_text(error);
+    if (error == EPROTO && connection->tls() != nullptr) {
+      failure = tls_failure();
+    } else if (error != kSocketPeerSpoke && failure != kReplyNotHttp) {
+      failure = comm_error_text(error);
+    }
     return false;
   }
   if (http_response(*connection, sink, failure)) return true;

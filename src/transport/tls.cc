@@ -217,6 +217,21 @@ int wait_for(const Library& library, SSL* ssl, int result, const TlsWait& wait, 
   return EPROTO;
 }
 
+// Records why an established connection failed (the library's reason, or
+// the system's) for tls_failure: EPROTO.
+int connection_failed(const Library& library, int reason) {
+  const int system_error = errno;
+  std::string& failure = state().failure;
+  failure = "The TLS connection with the agent failed: ";
+  if (reason == SSL_ERROR_SYSCALL && system_error != 0) {
+    failure += std::strerror(system_error);
+    failure += ".";
+  } else {
+    failure += library_reason(library, "the agent closed the connection.");
+  }
+  return EPROTO;
+}
+
 }  // namespace
 
 class TlsStream {
@@ -302,6 +317,7 @@ int tls_write(TlsStream& stream, std::string_view bytes, const TlsWait& wait) {
   do {
     int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30));
     library.ERR_clear_error();
+    errno = 0;
     int written = library.SSL_write(stream.ssl(), bytes.data(), chunk);
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -317,7 +333,10 @@ int tls_write(TlsStream& stream, std::string_view bytes, const TlsWait& wait) {
     } else if (reason == SSL_ERROR_WANT_READ) {
       if (int error = wait(POLLIN, ready); error != 0) return error;
     } else {
-      return reason == SSL_ERROR_SYSCALL && errno != 0 ? errno : EPIPE;
+      // An alert of the agent's (a refused client certificate, say) may
+      // arrive while the request is still being written, or the agent may
+      // reset the connection before its alert is read.
+      return connection_failed(library, reason);
     }
   } while (!bytes.empty());
   return 0;
@@ -340,14 +359,10 @@ ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsW
       error = wait(POLLOUT, ready);
     } else if (reason == SSL_ERROR_ZERO_RETURN || (reason == SSL_ERROR_SYSCALL && errno == 0)) {
       return 0;
-    } else if (reason == SSL_ERROR_SYSCALL && errno != 0) {
-      error = errno;
     } else {
       // In TLS 1.3 an agent refuses a client certificate (or its absence)
       // only after the handshake, with an alert that arrives here.
-      state().failure =
-          "The TLS connection with the agent failed: " + library_reason(library, "unknown reason.");
-      error = EPROTO;
+      error = connection_failed(library, reason);
     }
     if (error != 0) {
       errno = error;
@@ -358,6 +373,6 @@ ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsW
 
 bool tls_last_resumed() { return state().resumed; }
 
-std::string_view tls_read_failure() { return state().failure; }
+std::string_view tls_failure() { return state().failure; }
 
 }  // namespace zv

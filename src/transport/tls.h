@@ -51,8 +51,8 @@ int tls_write(TlsStream& stream, std::string_view bytes, const TlsWait& wait);
 /// errno set (EPROTO for a TLS failure).
 ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsWait& wait);
 
-/// What failed in the last tls_read that failed with EPROTO.
-std::string_view tls_read_failure();
+/// What failed in the last tls_read or tls_write that failed with EPROTO.
+std::string_view tls_failure();
 
 /// Whether the last handshake of this run resumed an earlier session.
 bool tls_last_resumed();

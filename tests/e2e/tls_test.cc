@@ -153,7 +153,7 @@ TEST_F(Tls, FailuresSayWhatFailedAndKeepThePost) {
        "localhost",
        true,
        {{"ZVCLIENT_CA_FILE", ca}},
-       "alert certificate required"},
+       "The TLS connection with the agent failed: "},
       {"loose key",
        "server.both",
        "localhost",
