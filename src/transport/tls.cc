@@ -25,7 +25,6 @@ struct Library {
 #define ZV_TLS_FUNCTIONS \
   ZV_TLS_FUNCTION(TLS_client_method) \
   ZV_TLS_FUNCTION(SSL_CTX_new) \
-  ZV_TLS_FUNCTION(SSL_CTX_free) \
   ZV_TLS_FUNCTION(SSL_CTX_ctrl) \
   ZV_TLS_FUNCTION(SSL_CTX_set_default_verify_paths) \
   ZV_TLS_FUNCTION(SSL_CTX_load_verify_locations) \
@@ -72,11 +71,9 @@ struct State {
   std::string session_peer;  // host:port of `session`
   std::string failure;       // the text of the last failure
   bool resumed = false;
-
-  ~State() {
-    if (session != nullptr) library.SSL_SESSION_free(session);
-    if (context != nullptr) library.SSL_CTX_free(context);
-  }
+  // Nothing is freed at exit: the library cleans itself up in a handler of
+  // its own that runs before this object's destructor would, and freeing
+  // into a library that has cleaned up is a crash.
 };
 
 State& state() {
