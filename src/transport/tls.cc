@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace zv {
@@ -219,12 +220,16 @@ int wait_for(const Library& library, SSL* ssl, int result, const TlsWait& wait, 
 int connection_failed(const Library& library, int reason) {
   const int system_error = errno;
   std::string& failure = state().failure;
-  failure = "The TLS connection with the agent failed: ";
-  if (reason == SSL_ERROR_SYSCALL && system_error != 0) {
-    failure += std::strerror(system_error);
-    failure += ".";
-  } else {
-    failure += library_reason(library, "the agent closed the connection.");
+  try {
+    failure = "The TLS connection with the agent failed: ";
+    if (reason == SSL_ERROR_SYSCALL && system_error != 0) {
+      failure += std::strerror(system_error);
+      failure += ".";
+    } else {
+      failure += library_reason(library, "the agent closed the connection.");
+    }
+  } catch (const std::bad_alloc&) {
+    failure.clear();  // tls_failure says it without the reason
   }
   return EPROTO;
 }
@@ -262,9 +267,10 @@ class TlsStream {
 
 void TlsStreamFree::operator()(TlsStream* stream) const noexcept { delete stream; }
 
-TlsHandle tls_connect(int descriptor, const char* host, int port, const TlsWait& wait, int& error,
-                      std::string_view& failure) {
-  error = 0;
+namespace {
+
+TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWait& wait,
+                         int& error, std::string_view& failure) {
   State& s = state();
   if (!ready(s)) {
     failure = s.setup_failure;
@@ -306,6 +312,21 @@ TlsHandle tls_connect(int descriptor, const char* host, int port, const TlsWait&
   }
   s.resumed = library.SSL_session_reused(ssl) == 1;
   return stream;
+}
+
+}  // namespace
+
+// The texts of a failure are made as it happens; a heap too short for them
+// fails the handshake with a text of static storage instead.
+TlsHandle tls_connect(int descriptor, const char* host, int port, const TlsWait& wait, int& error,
+                      std::string_view& failure) {
+  error = 0;
+  try {
+    return connect_stream(descriptor, host, port, wait, error, failure);
+  } catch (const std::bad_alloc&) {
+    failure = "TLS could not be set up: out of memory.";
+    return nullptr;
+  }
 }
 
 int tls_write(TlsStream& stream, std::string_view bytes, const TlsWait& wait) {
@@ -370,6 +391,9 @@ ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsW
 
 bool tls_last_resumed() { return state().resumed; }
 
-std::string_view tls_failure() { return state().failure; }
+std::string_view tls_failure() {
+  const std::string& failure = state().failure;
+  return failure.empty() ? "The TLS connection with the agent failed." : std::string_view(failure);
+}
 
 }  // namespace zv
