@@ -193,6 +193,12 @@ TEST_F(Tls, ClientCertificateAskedForAndGiven) {
   RunResult r = client.run({"--http-post", front.uri("localhost"), "<m>1</m>"}, env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(agent.request_count(), 1);
+  // Without it, a query (written in one piece, so the refusal comes with
+  // the reply) says what the agent said.
+  r = client.run({"--http-get", front.uri("localhost"), "--get-status"}, trust_ca());
+  EXPECT_EQ(r.status, 10);
+  EXPECT_NE(r.err.find("The TLS connection with the agent failed: "), std::string::npos) << r.err;
+  EXPECT_EQ(agent.request_count(), 1);
 }
 
 // A port that takes the connection and never speaks TLS ends the handshake
