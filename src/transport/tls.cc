@@ -206,13 +206,12 @@ std::string handshake_failure(const Library& library, SSL* ssl, const char* host
          library_reason(library, "the agent closed the connection.");
 }
 
-// Waits for what the library asked for after `result`; 0 to try again,
-// else an errno (EPROTO: the library failed, or the peer closed).
-int wait_for(const Library& library, SSL* ssl, int result, const TlsWait& wait, short& ready) {
-  int reason = library.SSL_get_error(ssl, result);
-  if (reason == SSL_ERROR_WANT_READ) return wait(POLLIN, ready);
-  if (reason == SSL_ERROR_WANT_WRITE) return wait(POLLOUT, ready);
-  return EPROTO;
+// The poll events that the library's `reason` asks to wait for; 0 when it
+// asks for none (the connection failed, or ended).
+short wanted_events(int reason) {
+  if (reason == SSL_ERROR_WANT_READ) return POLLIN;
+  if (reason == SSL_ERROR_WANT_WRITE) return POLLOUT;
+  return 0;
 }
 
 // Records why an established connection failed (the library's reason, or
@@ -283,7 +282,9 @@ TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWa
     failure = s.failure;
     return nullptr;
   }
-  TlsHandle stream(new TlsStream(ssl, std::string(host) + ":" + std::to_string(port)));
+  std::string peer = std::string(host) + ":" + std::to_string(port);
+  const bool resume = s.session != nullptr && s.session_peer == peer;
+  TlsHandle stream(new TlsStream(ssl, std::move(peer)));
   library.SSL_set_fd(ssl, descriptor);
   if (is_address(host)) {
     library.X509_VERIFY_PARAM_set1_ip_asc(library.SSL_get0_param(ssl), host);
@@ -292,18 +293,15 @@ TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWa
                      const_cast<char*>(host));
     library.SSL_set1_host(ssl, host);
   }
-  if (s.session != nullptr && s.session_peer == std::string(host) + ":" + std::to_string(port)) {
-    library.SSL_set_session(ssl, s.session);
-  }
+  if (resume) library.SSL_set_session(ssl, s.session);
   library.ERR_clear_error();
   for (;;) {
     int result = library.SSL_connect(ssl);
     if (result == 1) break;
-    short ready_events = 0;
-    int waited = wait_for(library, ssl, result, wait, ready_events);
-    if (waited == 0) continue;
-    if (waited != EPROTO) {
-      error = waited;
+    if (short events = wanted_events(library.SSL_get_error(ssl, result))) {
+      short ready = 0;
+      error = wait(events, ready);
+      if (error == 0) continue;
       return nullptr;
     }
     s.failure = handshake_failure(library, ssl, host);
@@ -348,8 +346,8 @@ int tls_write(TlsStream& stream, std::string_view bytes, const TlsWait& wait) {
       // As with plain http: the agent may answer before it read it all.
       if (int error = wait(POLLOUT | POLLIN, ready); error != 0) return error;
       if ((ready & POLLOUT) == 0) return -1;
-    } else if (reason == SSL_ERROR_WANT_READ) {
-      if (int error = wait(POLLIN, ready); error != 0) return error;
+    } else if (short events = wanted_events(reason)) {
+      if (int error = wait(events, ready); error != 0) return error;
     } else {
       // An alert of the agent's (a refused client certificate, say) may
       // arrive while the request is still being written, or the agent may
@@ -371,10 +369,8 @@ ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsW
     int reason = library.SSL_get_error(stream.ssl(), received);
     short ready = 0;
     int error = 0;
-    if (reason == SSL_ERROR_WANT_READ) {
-      error = wait(POLLIN, ready);
-    } else if (reason == SSL_ERROR_WANT_WRITE) {
-      error = wait(POLLOUT, ready);
+    if (short events = wanted_events(reason)) {
+      error = wait(events, ready);
     } else if (reason == SSL_ERROR_ZERO_RETURN || (reason == SSL_ERROR_SYSCALL && errno == 0)) {
       return 0;
     } else {

@@ -1,18 +1,11 @@
 // The client against an HTTP server nobody here wrote: lighttpd with its
 // default (strict) request parsing, which answers 400 to any request whose
 // lines end with a bare LF.  Skipped where lighttpd is not installed.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
