@@ -18,11 +18,10 @@
 #              an N MiB reply to --get-status / --get-response, written to
 #              /dev/null
 #   https short, https 10,000
-#              the first two over https, through socat terminating TLS in
-#              front of the agent with a certificate made for the run
-#              (both programs trust its CA); skipped without socat or
-#              openssl.  The 10,000 case runs HTTPS_RUNS times (default 1):
-#              socat forks for every connection, which both programs pay.
+#              the first two over https: the agent takes TLS itself
+#              (--tls) with a certificate made for the run (both programs
+#              trust its CA); skipped without openssl.  The 10,000 case
+#              runs HTTPS_RUNS times (default 1).
 # "linear" rows divide the 64 MiB medians by the 16 MiB ones, net of the
 # short case (the fixed cost of a run): about 4 means linear.
 #
@@ -138,21 +137,15 @@ for mib in 16 64; do
   compare "response $mib MiB" $((mib * MIB)) './ZVClient --get-response c' \
     "$curl -s -o /dev/null http://127.0.0.1:$port/agent?client=c"
 done
-if command -v socat >/dev/null && command -v openssl >/dev/null; then
+if command -v openssl >/dev/null; then
   (cd "$work" &&
     openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=bench-ca &&
     openssl req -newkey rsa:2048 -nodes -keyout tls.key -out tls.csr -subj /CN=localhost &&
     printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >tls.ext &&
     openssl x509 -req -in tls.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out tls.pem -days 2 \
       -extfile tls.ext && cat tls.pem tls.key >tls.both) >/dev/null 2>&1
-  start_agent "$work"
-  tls_port=$((port + 1))
-  socat "OPENSSL-LISTEN:$tls_port,bind=127.0.0.1,reuseaddr,fork,cert=$work/tls.both,verify=0" \
-    "TCP:127.0.0.1:$port" 2>/dev/null &
-  socat_pid=$!
-  trap 'kill $socat_pid 2>/dev/null; stop_agent; rm -rf "$work"' EXIT
-  sleep 0.5
-  https="https://127.0.0.1:$tls_port/agent"
+  start_agent "$work" --tls "$work/tls.both"
+  https="https://127.0.0.1:$port/agent"
   export ZVCLIENT_CA_FILE=$work/ca.pem
   compare "https short" 0 "./ZVClient --http-post $https 'disk full on db1'" \
     "$curl -s -o /dev/null --cacert ca.pem -H Expect: --data-binary @short.txt $https"
@@ -163,7 +156,6 @@ if command -v socat >/dev/null && command -v openssl >/dev/null; then
     "$curl -s -K many.https.curl"
   runs=$plain_runs
   unset ZVCLIENT_CA_FILE
-  kill "$socat_pid" 2>/dev/null || true
 fi
 stop_agent
 printf '%s\n' "-----------------------------------------------------------------------------------------"

@@ -1,8 +1,9 @@
-// https end to end: socat terminates TLS in front of the stand-in agent with
+// https end to end: the stand-in agent takes TLS itself (--tls) with
 // certificates the openssl command makes for this run (a throwaway CA, a
 // server certificate for 127.0.0.1 and localhost, an expired one, one for
-// another name, a client certificate).  Skipped where socat or openssl is
-// missing.
+// another name, a self-signed one, a client certificate); socat and
+// openssl s_server are TLS servers nobody here wrote.  Skipped where the
+// openssl command is missing.
 #include "transport/tls.h"
 
 #include <sys/stat.h>
@@ -51,42 +52,41 @@ class Certificates {
         "sign server localhost DNS:localhost,IP:127.0.0.1 2\n"
         "sign expired localhost DNS:localhost,IP:127.0.0.1 -1\n"
         "sign other other DNS:other.zelvane.example 2\n"
-        "sign client zvclient DNS:zvclient 2\n";
+        "sign client zvclient DNS:zvclient 2\n"
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout self.key -out self.pem -days 2"
+        " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1\n"
+        "cat self.pem self.key >self.both; chmod 600 self.key self.both\n";
     ok_ = run_program("/bin/sh", {"-c", script}).status == 0;
   }
   TempDir dir_;
   bool ok_ = false;
 };
 
-// socat on a free port, taking TLS with `certificate` (cert and key in one
-// file) and passing the plain bytes on to the stand-in agent; with
-// `client_ca`, it asks for a client certificate signed by it.
-class TlsFront {
+// The stand-in agent taking TLS with `certificate` (chain and key in one
+// file); with `client_ca`, it asks for a client certificate signed by it.
+class TlsAgent : public StandInAgent {
  public:
-  TlsFront(const ClientFixture& client, int agent_port, const std::string& certificate,
-           const std::string& client_ca = "")
-      : port_(unused_port()) {
-    std::string listen = "OPENSSL-LISTEN:" + std::to_string(port_) +
-                         ",bind=127.0.0.1,reuseaddr,fork,cert=" + certificate;
-    listen += client_ca.empty() ? ",verify=0" : ",verify=1,cafile=" + client_ca;
-    server_ = std::make_unique<ServerProcess>(
-        kSocat, std::vector<std::string>{listen, "TCP:127.0.0.1:" + std::to_string(agent_port)},
-        port_, client.dir() + "/socat.log");
-  }
+  TlsAgent(const ClientFixture& client, const std::string& certificate,
+           const std::string& client_ca = "", std::vector<std::string> options = {})
+      : StandInAgent(client.dir(), with_tls(certificate, client_ca, std::move(options))) {}
   std::string uri(const std::string& host) const {
-    return "https://" + host + ":" + std::to_string(port_) + "/agent";
+    return "https://" + host + ":" + std::to_string(port()) + "/agent";
   }
 
  private:
-  int port_;
-  std::unique_ptr<ServerProcess> server_;
+  static std::vector<std::string> with_tls(const std::string& certificate,
+                                           const std::string& client_ca,
+                                           std::vector<std::string> options) {
+    options.insert(options.end(), {"--tls", certificate});
+    if (!client_ca.empty()) options.insert(options.end(), {"--tls-client-ca", client_ca});
+    return options;
+  }
 };
 
 class Tls : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kSocat, X_OK) != 0 || ::access(kOpenssl, X_OK) != 0)
-      GTEST_SKIP() << "socat or openssl is not installed";
+    if (::access(kOpenssl, X_OK) != 0) GTEST_SKIP() << "openssl is not installed";
     ASSERT_TRUE(certs().ok()) << "the openssl command could not make the certificates";
   }
   static const Certificates& certs() { return Certificates::get(); }
@@ -97,18 +97,17 @@ class Tls : public ::testing::Test {
 
 TEST_F(Tls, MessagesFilesStatusAndResponsesGoThrough) {
   ClientFixture client;
-  StandInAgent agent(client.dir(), {"--queue-response", "ops", "<r>1</r>"});
-  TlsFront front(client, agent.port(), certs().path("server.both"));
+  TlsAgent agent(client, certs().path("server.both"), "", {"--queue-response", "ops", "<r>1</r>"});
   client.write("lines.txt", message_lines(1, 20));
   struct Case {
     std::vector<std::string> args;
     std::string out;  // a text the output holds
   };
   const Case cases[] = {
-      {{"--http-post", front.uri("127.0.0.1"), "<m>0</m>"}, ""},
-      {{"--http-post", front.uri("localhost"), "--submit-file", "lines.txt"}, ""},
-      {{"--http-get", front.uri("localhost"), "--get-status"}, "<messages>21</messages>"},
-      {{"--http-get", front.uri("localhost"), "--get-response", "ops"}, "<r>1</r>"},
+      {{"--http-post", agent.uri("127.0.0.1"), "<m>0</m>"}, ""},
+      {{"--http-post", agent.uri("localhost"), "--submit-file", "lines.txt"}, ""},
+      {{"--http-get", agent.uri("localhost"), "--get-status"}, "<messages>21</messages>"},
+      {{"--http-get", agent.uri("localhost"), "--get-response", "ops"}, "<r>1</r>"},
   };
   for (const Case& c : cases) {
     RunResult r = client.run(c.args, trust_ca());
@@ -136,6 +135,7 @@ TEST_F(Tls, FailuresSayWhatFailedAndKeepThePost) {
   ::chmod(certs().path("loose.key").c_str(), 0644);
   const Case cases[] = {
       {"not trusted", "server.both", "localhost", false, {}, "was not accepted: unable to get"},
+      {"self-signed", "self.both", "localhost", false, {}, "was not accepted: self-signed"},
       {"expired",
        "expired.both",
        "localhost",
@@ -171,10 +171,8 @@ TEST_F(Tls, FailuresSayWhatFailedAndKeepThePost) {
   };
   for (const Case& c : cases) {
     ClientFixture client;
-    StandInAgent agent(client.dir(), {});
-    TlsFront front(client, agent.port(), certs().path(c.certificate),
-                   c.ask_client_certificate ? ca : "");
-    RunResult r = client.run({"--http-post", front.uri(c.host), "<m>kept</m>"}, c.env);
+    TlsAgent agent(client, certs().path(c.certificate), c.ask_client_certificate ? ca : "");
+    RunResult r = client.run({"--http-post", agent.uri(c.host), "<m>kept</m>"}, c.env);
     EXPECT_EQ(r.status, 10) << c.name;
     EXPECT_NE(r.err.find("COMMUNICATIONS_FAILURE"), std::string::npos) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.detail), std::string::npos) << c.name << ": " << r.err;
@@ -185,17 +183,16 @@ TEST_F(Tls, FailuresSayWhatFailedAndKeepThePost) {
 
 TEST_F(Tls, ClientCertificateAskedForAndGiven) {
   ClientFixture client;
-  StandInAgent agent(client.dir(), {});
-  TlsFront front(client, agent.port(), certs().path("server.both"), certs().path("ca.pem"));
+  TlsAgent agent(client, certs().path("server.both"), certs().path("ca.pem"));
   auto env = trust_ca();
   env.emplace_back("ZVCLIENT_CERT_FILE", certs().path("client.pem"));
   env.emplace_back("ZVCLIENT_KEY_FILE", certs().path("client.key"));
-  RunResult r = client.run({"--http-post", front.uri("localhost"), "<m>1</m>"}, env);
+  RunResult r = client.run({"--http-post", agent.uri("localhost"), "<m>1</m>"}, env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(agent.request_count(), 1);
   // Without it, a query (written in one piece, so the refusal comes with
   // the reply) says what the agent said.
-  r = client.run({"--http-get", front.uri("localhost"), "--get-status"}, trust_ca());
+  r = client.run({"--http-get", agent.uri("localhost"), "--get-status"}, trust_ca());
   EXPECT_EQ(r.status, 10);
   EXPECT_NE(r.err.find("The TLS connection with the agent failed: "), std::string::npos) << r.err;
   EXPECT_EQ(agent.request_count(), 1);
@@ -222,15 +219,13 @@ TEST_F(Tls, SilentPortEndsTheHandshakeInTime) {
 // The connections of one run after the first resume its TLS session.
 TEST_F(Tls, LaterConnectionsResumeTheSession) {
   ClientFixture client;
-  StandInAgent agent(client.dir(), {});
-  TlsFront front(client, agent.port(), certs().path("server.both"));
+  TlsAgent agent(client, certs().path("server.both"));
   ::setenv("ZVCLIENT_CA_FILE", certs().path("ca.pem").c_str(), 1);
-  const int port = std::stoi(front.uri("x").substr(front.uri("x").rfind(':') + 1));
   std::vector<bool> resumed;
   for (int i = 0; i < 3; ++i) {
     std::string_view failure;
     std::optional<Connection> connection =
-        socket_open("localhost", port, false, TimeLimits{}, failure, true);
+        socket_open("localhost", agent.port(), false, TimeLimits{}, failure, true);
     ASSERT_TRUE(connection) << failure;
     ASSERT_EQ(socket_write(*connection, "GET /agent/status? HTTP/1.0\r\n\r\n"), 0);
     char buffer[4096];
@@ -241,6 +236,41 @@ TEST_F(Tls, LaterConnectionsResumeTheSession) {
   ::unsetenv("ZVCLIENT_CA_FILE");
   EXPECT_EQ(resumed, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(agent.request_count(), 3);
+}
+
+// TLS servers nobody here wrote: socat taking TLS in front of the plain
+// stand-in agent, and openssl s_server answering queries itself with a
+// self-signed certificate, trusted through the CA file or not at all.
+TEST_F(Tls, ServersNobodyHereWroteAreReached) {
+  ClientFixture client;
+  if (::access(kSocat, X_OK) == 0) {
+    StandInAgent agent(client.dir(), {});
+    const int port = unused_port();
+    ServerProcess socat(
+        kSocat,
+        {"OPENSSL-LISTEN:" + std::to_string(port) +
+             ",bind=127.0.0.1,reuseaddr,fork,verify=0,cert=" + certs().path("server.both"),
+         "TCP:127.0.0.1:" + std::to_string(agent.port())},
+        port, client.dir() + "/socat.log");
+    const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
+    RunResult r = client.run({"--http-post", uri, "<m>1</m>"}, trust_ca());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(agent.request_count(), 1);
+  }
+  const int port = unused_port();
+  ServerProcess s_server(
+      kOpenssl,
+      {"s_server", "-quiet", "-www", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+       certs().path("self.pem"), "-key", certs().path("self.key")},
+      port, client.dir() + "/s_server.log");
+  const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
+  RunResult r = client.run({"--http-get", uri, "--get-status"},
+                           {{"ZVCLIENT_CA_FILE", certs().path("self.pem")}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("s_server"), std::string::npos) << r.out;
+  r = client.run({"--http-get", uri, "--get-status"}, trust_ca());
+  EXPECT_EQ(r.status, 10);
+  EXPECT_NE(r.err.find("was not accepted: self-signed"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -23,6 +23,10 @@ constexpr std::string_view kUsage =
     "                              time (the same SEED gives the same sequence)\n"
     "  --accepted FILE             append the form body of each POST answered whole\n"
     "                              with status 200 to FILE, one line each\n"
+    "  --tls FILE                  take connections over TLS with the certificate chain\n"
+    "                              and key in the PEM file FILE (TLS 1.2 or newer)\n"
+    "  --tls-client-ca FILE        with --tls, ask every client for a certificate signed\n"
+    "                              by a CA in FILE\n"
     "  --max-requests N            end after N requests\n"
     "  --exit-after-idle MS        end after MS milliseconds without a connection\n"
     "  --help                      print this text\n"
@@ -47,7 +51,8 @@ constexpr std::string_view kUsage =
     "Escapes in values: \\r \\n \\t \\s \\\" \\\\ \\xHH.\n"
     "\n"
     "Ends cleanly on SIGTERM or SIGINT.  Exit status: 0 on a clean end, 1 when it\n"
-    "cannot listen or write its files, 2 for a bad command line.\n";
+    "cannot listen, write its files or use its TLS certificate, 2 for a bad command\n"
+    "line.\n";
 
 bool parse_count(const char* text, long low, long high, long& out) {
   if (!text || !*text || std::strlen(text) > 12) return false;
@@ -98,9 +103,15 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
         return missing("a positive number of milliseconds");
       options.idle_ms = n;
       ++i;
-    } else if (option == "--runtime-config" || option == "--record") {
+    } else if (option == "--runtime-config" || option == "--record" || option == "--tls" ||
+               option == "--tls-client-ca" || option == "--accepted") {
       if (!value(1) || !*value(1)) return missing("a path");
-      (option == "--record" ? options.record : options.runtime_dir) = value(1);
+      std::string& path = option == "--record"          ? options.record
+                          : option == "--tls"           ? options.tls_certificate
+                          : option == "--tls-client-ca" ? options.tls_client_ca
+                          : option == "--accepted"      ? options.accepted
+                                                        : options.runtime_dir;
+      path = value(1);
       ++i;
     } else if (option == "--queue-response") {
       if (!value(1) || !value(2)) return missing("a client id and a text");
@@ -120,10 +131,6 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
       options.faults = faults_parse(value(1), error);
       if (!options.faults) return std::nullopt;
       ++i;
-    } else if (option == "--accepted") {
-      if (!value(1) || !*value(1)) return missing("a path");
-      options.accepted = value(1);
-      ++i;
     } else if (option == "--script") {
       if (!value(1)) return missing("a file");
       if (!script_load_file(value(1), options.script, error)) return std::nullopt;
@@ -132,6 +139,10 @@ std::optional<Options> options_parse(int argc, char** argv, std::string& error) 
       error = "unknown option " + std::string(option);
       return std::nullopt;
     }
+  }
+  if (!options.tls_client_ca.empty() && options.tls_certificate.empty()) {
+    error = "--tls-client-ca needs --tls";
+    return std::nullopt;
   }
   return options;
 }

@@ -23,6 +23,8 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> responses;  ///< client, document
   std::optional<FaultMix> faults;  ///< faults for requests past the script; none: no faults
   std::string accepted;            ///< where the accepted submissions are appended; empty: nowhere
+  std::string tls_certificate;     ///< PEM with the chain and its key; empty: plain HTTP
+  std::string tls_client_ca;       ///< with TLS, clients must show a certificate it signed
   bool help = false;
 };
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,7 @@
 #include "request.h"
 #include "service.h"
 #include "state.h"
+#include "tls.h"
 
 namespace zvagent {
 namespace {
@@ -169,6 +171,15 @@ int server_run(const Options& options) {
                                 : reinterpret_cast<sockaddr_in&>(address).sin_port);
   if (!options.runtime_dir.empty() && !write_runtime_config(options.runtime_dir, port))
     return fail((options.runtime_dir + "/etc/.runtime.xml").c_str());
+  std::unique_ptr<TlsServer> tls;
+  if (!options.tls_certificate.empty()) {
+    std::string error;
+    tls = TlsServer::open(options.tls_certificate, options.tls_client_ca, error);
+    if (!tls) {
+      std::fprintf(stderr, "zvagent: --tls: %s\n", error.c_str());
+      return 1;
+    }
+  }
   Server server(options);
   if (!server.open_record()) return fail(options.accepted.c_str());
   std::printf("port %d\n", port);
@@ -191,7 +202,14 @@ int server_run(const Options& options) {
     Fd connection(fd);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     if (!set_nonblocking(fd)) continue;
-    bool counted = server.serve(std::move(connection));
+    bool counted = false;
+    if (tls) {
+      // A failed handshake is no request.
+      std::optional<TlsLink> link = tls->accept(std::move(connection));
+      if (link) counted = server.serve(link->take_plain());
+    } else {
+      counted = server.serve(std::move(connection));
+    }
     last = Clock::now();
     if (stop_requested()) break;
     if (counted && options.max_requests && ++served >= options.max_requests) break;
