@@ -6,6 +6,9 @@
 // openssl command is missing.
 #include "transport/tls.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,7 @@ namespace {
 
 constexpr const char* kSocat = "/usr/bin/socat";
 constexpr const char* kOpenssl = "/usr/bin/openssl";
+constexpr const char* kNginx = "/usr/sbin/nginx";
 
 // The certificates, made once for all tests of this file.
 class Certificates {
@@ -216,7 +220,8 @@ TEST_F(Tls, SilentPortEndsTheHandshakeInTime) {
   EXPECT_NE(client.read("logs/ZVClient.log").find("<m>1</m>"), std::string::npos);
 }
 
-// The connections of one run after the first resume its TLS session.
+// The connections of one run after the first resume its TLS session, and
+// send without waiting to gather small writes.
 TEST_F(Tls, LaterConnectionsResumeTheSession) {
   ClientFixture client;
   TlsAgent agent(client, certs().path("server.both"));
@@ -227,6 +232,12 @@ TEST_F(Tls, LaterConnectionsResumeTheSession) {
     std::optional<Connection> connection =
         socket_open("localhost", agent.port(), false, TimeLimits{}, failure, true);
     ASSERT_TRUE(connection) << failure;
+    // Else the request waits behind the handshake's last record for the
+    // peer's delayed acknowledgement.
+    int nodelay = 0;
+    socklen_t length = sizeof nodelay;
+    ::getsockopt(connection->descriptor(), IPPROTO_TCP, TCP_NODELAY, &nodelay, &length);
+    EXPECT_EQ(nodelay, 1);
     ASSERT_EQ(socket_write(*connection, "GET /agent/status? HTTP/1.0\r\n\r\n"), 0);
     char buffer[4096];
     while (socket_read(*connection, buffer, sizeof buffer) > 0) {
@@ -238,12 +249,47 @@ TEST_F(Tls, LaterConnectionsResumeTheSession) {
   EXPECT_EQ(agent.request_count(), 3);
 }
 
-// TLS servers nobody here wrote: socat taking TLS in front of the plain
-// stand-in agent, and openssl s_server answering queries itself with a
-// self-signed certificate, trusted through the CA file or not at all.
+// nginx in the foreground, taking TLS on a free port and passing the
+// requests on to the plain agent at `agent_port`, as a proxy in front of an
+// agent on another machine does.
+std::unique_ptr<ServerProcess> nginx_proxy(const ClientFixture& client, int port, int agent_port,
+                                           const std::string& certificate, const std::string& key) {
+  const std::string dir = client.dir();
+  std::string conf = "daemon off; master_process off; pid " + dir + "/nginx.pid;\n" + "error_log " +
+                     dir + "/nginx.log;\nevents {}\nhttp {\n access_log off;\n";
+  for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+    conf += std::string(" ") + temp + "_temp_path " + dir + "/" + temp + ";\n";
+  conf += " server {\n  listen 127.0.0.1:" + std::to_string(port) + " ssl;\n  ssl_certificate " +
+          certificate + ";\n  ssl_certificate_key " + key + ";\n  location / { proxy_pass " +
+          "http://127.0.0.1:" + std::to_string(agent_port) + "; }\n }\n}\n";
+  client.write("nginx.conf", conf);
+  return std::make_unique<ServerProcess>(
+      kNginx, std::vector<std::string>{"-e", dir + "/nginx.log", "-c", dir + "/nginx.conf"}, port,
+      dir + "/nginx.out");
+}
+
+// TLS servers nobody here wrote: nginx and socat taking TLS in front of the
+// plain stand-in agent (every line of a file, each connection after the
+// first resuming the session), and openssl s_server answering queries
+// itself with a self-signed certificate, trusted through the CA file or not
+// at all.
 TEST_F(Tls, ServersNobodyHereWroteAreReached) {
-  ClientFixture client;
+  if (::access(kNginx, X_OK) == 0) {
+    ClientFixture client;
+    client.write("lines.txt", message_lines(1, 20));
+    StandInAgent agent(client.dir(), {});
+    const int port = unused_port();
+    auto nginx = nginx_proxy(client, port, agent.port(), certs().path("server.pem"),
+                             certs().path("server.key"));
+    if (nginx->listening()) {
+      const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
+      RunResult r = client.run({"--http-post", uri, "--submit-file", "lines.txt"}, trust_ca());
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(agent.request_count(), 20);
+    }
+  }
   if (::access(kSocat, X_OK) == 0) {
+    ClientFixture client;
     StandInAgent agent(client.dir(), {});
     const int port = unused_port();
     ServerProcess socat(
@@ -257,6 +303,7 @@ TEST_F(Tls, ServersNobodyHereWroteAreReached) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(agent.request_count(), 1);
   }
+  ClientFixture client;
   const int port = unused_port();
   ServerProcess s_server(
       kOpenssl,
