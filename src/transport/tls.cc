@@ -34,6 +34,7 @@ struct Library {
   ZV_TLS_FUNCTION(SSL_CTX_check_private_key) \
   ZV_TLS_FUNCTION(SSL_CTX_set_verify) \
   ZV_TLS_FUNCTION(SSL_CTX_set_options) \
+  ZV_TLS_FUNCTION(SSL_CTX_set_cert_cb) \
   ZV_TLS_FUNCTION(SSL_new) \
   ZV_TLS_FUNCTION(SSL_free) \
   ZV_TLS_FUNCTION(SSL_set_fd) \
@@ -72,6 +73,8 @@ struct State {
   std::string session_peer;  // host:port of `session`
   std::string failure;       // the text of the last failure
   bool resumed = false;
+  bool certificate_asked = false;          // in the last handshake, or its session's
+  bool session_certificate_asked = false;  // in the handshake that made `session`
   // Nothing is freed at exit: the library cleans itself up in a handler of
   // its own that runs before this object's destructor would, and freeing
   // into a library that has cleaned up is a crash.
@@ -136,6 +139,12 @@ bool key_is_private(const char* path, std::string& failure) {
   return true;
 }
 
+// Called in a handshake in which the agent asks for a client certificate.
+int on_certificate_request(SSL*, void*) {
+  state().certificate_asked = true;
+  return 1;  // go on, with the certificate given or without one
+}
+
 bool make_context(State& s) {
   const Library& library = s.library;
   SSL_CTX* context = library.SSL_CTX_new(library.TLS_client_method());
@@ -149,6 +158,7 @@ bool make_context(State& s) {
   // Many servers close an HTTP/1.0 reply without TLS's closing alert; the
   // reply's length still tells a cut one.
   library.SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  library.SSL_CTX_set_cert_cb(context, on_certificate_request, nullptr);
   if (const char* ca = environment("ZVCLIENT_CA_FILE")) {
     if (library.SSL_CTX_load_verify_locations(context, ca, nullptr) != 1) {
       s.setup_failure = std::string("The CA file ") + ca +
@@ -238,6 +248,8 @@ int connection_failed(const Library& library, int reason) {
 class TlsStream {
  public:
   TlsStream(SSL* ssl, std::string peer) : ssl_(ssl), peer_(std::move(peer)) {}
+  /// Whether the agent asked for a client certificate for this connection.
+  bool certificate_asked = false;
   ~TlsStream() {
     State& s = state();
     // The session (in TLS 1.3 a ticket that came after the handshake) is
@@ -247,6 +259,7 @@ class TlsStream {
         if (s.session != nullptr) s.library.SSL_SESSION_free(s.session);
         s.session = session;
         s.session_peer = peer_;
+        s.session_certificate_asked = certificate_asked;
       } else {
         s.library.SSL_SESSION_free(session);
       }
@@ -295,6 +308,7 @@ TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWa
   }
   if (resume) library.SSL_set_session(ssl, s.session);
   library.ERR_clear_error();
+  s.certificate_asked = false;
   for (;;) {
     int result = library.SSL_connect(ssl);
     if (result == 1) break;
@@ -309,6 +323,9 @@ TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWa
     return nullptr;
   }
   s.resumed = library.SSL_session_reused(ssl) == 1;
+  // A resumed handshake asks for nothing: the session's first handshake did.
+  if (s.resumed) s.certificate_asked = s.certificate_asked || s.session_certificate_asked;
+  stream->certificate_asked = s.certificate_asked;
   return stream;
 }
 
@@ -386,6 +403,8 @@ ssize_t tls_read(TlsStream& stream, char* buffer, std::size_t length, const TlsW
 }
 
 bool tls_last_resumed() { return state().resumed; }
+
+bool tls_last_asked_for_certificate() { return state().certificate_asked; }
 
 std::string_view tls_failure() {
   const std::string& failure = state().failure;

@@ -57,4 +57,8 @@ std::string_view tls_failure();
 /// Whether the last handshake of this run resumed an earlier session.
 bool tls_last_resumed();
 
+/// Whether the agent asked for a client certificate in the last handshake
+/// of this run (for a resumed one: in the handshake that made its session).
+bool tls_last_asked_for_certificate();
+
 }  // namespace zv

@@ -249,45 +249,62 @@ TEST_F(Tls, LaterConnectionsResumeTheSession) {
   EXPECT_EQ(agent.request_count(), 3);
 }
 
-// nginx in the foreground, taking TLS on a free port and passing the
-// requests on to the plain agent at `agent_port`, as a proxy in front of an
-// agent on another machine does.
+// nginx in the foreground, taking TLS on a free port for the stand-in
+// agent at `agent_port`, as a proxy in front of an agent on another machine
+// does, and asking every client for a certificate signed by the test CA.
 std::unique_ptr<ServerProcess> nginx_proxy(const ClientFixture& client, int port, int agent_port,
-                                           const std::string& certificate, const std::string& key) {
+                                           const Certificates& certs) {
   const std::string dir = client.dir();
   std::string conf = "daemon off; master_process off; pid " + dir + "/nginx.pid;\n" + "error_log " +
                      dir + "/nginx.log;\nevents {}\nhttp {\n access_log off;\n";
   for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
     conf += std::string(" ") + temp + "_temp_path " + dir + "/" + temp + ";\n";
-  conf += " server {\n  listen 127.0.0.1:" + std::to_string(port) + " ssl;\n  ssl_certificate " +
-          certificate + ";\n  ssl_certificate_key " + key + ";\n  location / { proxy_pass " +
-          "http://127.0.0.1:" + std::to_string(agent_port) + "; }\n }\n}\n";
+  conf += " server {\n  listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
+          "  ssl_certificate " + certs.path("server.pem") + ";\n  ssl_certificate_key " +
+          certs.path("server.key") + ";\n  ssl_client_certificate " + certs.path("ca.pem") +
+          ";\n  ssl_verify_client on;\n  location / { proxy_pass http://127.0.0.1:" +
+          std::to_string(agent_port) + "; }\n }\n}\n";
   client.write("nginx.conf", conf);
   return std::make_unique<ServerProcess>(
       kNginx, std::vector<std::string>{"-e", dir + "/nginx.log", "-c", dir + "/nginx.conf"}, port,
       dir + "/nginx.out");
 }
 
-// TLS servers nobody here wrote: nginx and socat taking TLS in front of the
-// plain stand-in agent (every line of a file, each connection after the
-// first resuming the session), and openssl s_server answering queries
-// itself with a self-signed certificate, trusted through the CA file or not
-// at all.
+// Through nginx asking for a client certificate, the lines of a file that
+// gives one are delivered (the connections after the first resuming the
+// session).  Without one nginx answers 400 Bad Request: the connection was
+// refused, not the submissions, so every line is kept, and a recovery that
+// gives the certificate delivers them.
+TEST_F(Tls, NginxFrontAskingForAClientCertificate) {
+  if (::access(kNginx, X_OK) != 0) GTEST_SKIP() << "nginx is not installed";
+  ClientFixture client;
+  StandInAgent agent(client.dir(), {});
+  const int port = unused_port();
+  auto nginx = nginx_proxy(client, port, agent.port(), certs());
+  if (!nginx->listening()) GTEST_SKIP() << "nginx could not listen: " << client.read("nginx.log");
+  const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
+  auto with_certificate = trust_ca();
+  with_certificate.emplace_back("ZVCLIENT_CERT_FILE", certs().path("client.pem"));
+  with_certificate.emplace_back("ZVCLIENT_KEY_FILE", certs().path("client.key"));
+  client.write("lines.txt", message_lines(1, 20));
+  RunResult r = client.run({"--http-post", uri, "--submit-file", "lines.txt"}, with_certificate);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(agent.request_count(), 20);
+
+  client.write("more.txt", message_lines(21, 3));
+  r = client.run({"--http-post", uri, "--submit-file", "more.txt"}, trust_ca());
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("3 of 3 submissions were kept"), std::string::npos) << r.err;
+  r = client.run({"--http-post", uri, "--recover-file", "logs/ZVClient.log"}, with_certificate);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(agent.request_count(), 23);
+  EXPECT_FALSE(client.exists("logs/ZVClient.log"));
+}
+
+// TLS servers nobody here wrote: socat taking TLS in front of the plain
+// stand-in agent, and openssl s_server answering queries itself with a
+// self-signed certificate, trusted through the CA file or not at all.
 TEST_F(Tls, ServersNobodyHereWroteAreReached) {
-  if (::access(kNginx, X_OK) == 0) {
-    ClientFixture client;
-    client.write("lines.txt", message_lines(1, 20));
-    StandInAgent agent(client.dir(), {});
-    const int port = unused_port();
-    auto nginx = nginx_proxy(client, port, agent.port(), certs().path("server.pem"),
-                             certs().path("server.key"));
-    if (nginx->listening()) {
-      const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
-      RunResult r = client.run({"--http-post", uri, "--submit-file", "lines.txt"}, trust_ca());
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(agent.request_count(), 20);
-    }
-  }
   if (::access(kSocat, X_OK) == 0) {
     ClientFixture client;
     StandInAgent agent(client.dir(), {});
