@@ -107,20 +107,6 @@ std::string exchange(int port, const std::string& request) {
   return peer.received;
 }
 
-TEST(Agent, AnswersFollowingItsScriptThenForItself) {
-  TempDir dir;
-  StandInAgent agent(dir.path(), {"--reply", "status=404"});
-  EXPECT_EQ(exchange(agent.port(), kPost),
-            status_reply("404 Not Found", "<status>Message accepted.</status>"));
-  EXPECT_EQ(exchange(agent.port(), "GET /agent/status? HTTP/1.0\n\n"),
-            status_reply("200 OK",
-                         "<status>Ready.</status><messages>1</messages><mapdata>0</mapdata>"
-                         "<responses>0</responses>"));
-  // Recorded byte for byte, the LF after the counted body included.
-  EXPECT_EQ(agent.request(1), kPost);
-  EXPECT_EQ(agent.request_count(), 2);
-}
-
 // The status counts the responses still waiting: each message naming a
 // client and each data-map submission leaves one, each retrieval that finds
 // one takes it.

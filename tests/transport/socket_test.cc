@@ -104,23 +104,6 @@ TEST(Socket, OpensThroughTheResolver) {
   socket_set_resolver(nullptr);
 }
 
-// An agent that listens on ::1 only is reached by its literal address.
-TEST(Socket, ReachesAnIpv6Listener) {
-  int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(fd, 1) != 0) {
-    if (fd >= 0) ::close(fd);
-    GTEST_SKIP() << "no IPv6 loopback here";
-  }
-  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  EXPECT_EQ(open("::1", ntohs(address.sin6_port)), "connected");
-  ::close(fd);
-}
-
 // A listener whose queue is full drops further connection requests, so a
 // connect neither succeeds nor fails until its limit ends it.
 TEST(Socket, ConnectGivesUpAtItsLimit) {

@@ -16,15 +16,6 @@
 namespace zv {
 namespace {
 
-// Beside the running program file, whatever argv[0] says.
-TEST(Config, PathIsBesideTheProgram) {
-  const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string expected = program.substr(0, program.rfind('/') + 1) + "etc/.runtime.xml";
-  for (const char* argv0 : {"ZVClient", "/usr/bin/ZVClient", "./x/ZVClient", ""}) {
-    EXPECT_EQ(std::string(get_config_path(argv0)), expected) << argv0;
-  }
-}
-
 // A configuration that someone else could have planted, or that is no
 // plain small file, is not used, and that is said.
 TEST(Config, UnsafeFilesAreNotUsed) {

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "fuzz_targets.h"
 
 namespace zv {
 namespace {
@@ -186,22 +185,6 @@ TEST(XmlParser, PositionWaitsForTheRestOfAStep) {
   parser_clear(parser);
   parse(parser, "<b>y</b>");
   EXPECT_EQ(render(parser), "<b>y|");
-}
-
-// Random texts over the characters that matter to the parser: the document
-// must not depend on the cuts.  The fuzzing entry checks the same way.
-TEST(XmlParser, RandomTextsGiveTheSameDocumentInPieces) {
-  const std::string alphabet = "<<<>>>//''\"\"\\?!-- =ab\n";
-  std::mt19937 random(12345);
-  for (unsigned round = 0; round < 3000; ++round) {
-    std::string text(random() % 48, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
-    SCOPED_TRACE(text);
-    const std::string whole = parse_cut(text, 0);
-    ASSERT_EQ(parse_cut(text, 1), whole);
-    ASSERT_EQ(parse_cut(text, round + 2), whole);
-    xml_parser_fuzz_one(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  }
 }
 
 // Whichever allocation fails, the parser stays usable and gives every block
