@@ -81,7 +81,9 @@ class Relay {
     while (!stop_requested() && !failed_) {
       tcp_events_ = 0;
       plain_events_ = 0;
-      bool moved = to_client() | to_agent();
+      // Both ways each turn: neither may wait behind the other.
+      bool moved = to_client();
+      moved = to_agent() || moved;
       if (agent_done_ && to_client_.empty() && (client_done_ || Clock::now() >= drain_end_)) break;
       if (client_done_ && agent_done_) break;
       if (moved) {
