@@ -21,6 +21,7 @@ struct Expected {
   std::int32_t port;
   std::string path;
   UriRefusal refusal = UriRefusal::kNone;
+  bool tls = false;
 };
 
 std::string lowered(std::string text) {
@@ -29,9 +30,9 @@ std::string lowered(std::string text) {
 }
 
 // The URI read as its rules say: an optional scheme up to "://", which must
-// be http in any case; no '@' before the first '/'; the host in brackets, or
-// up to the first ':' or '/'; a host that is empty or holds a blank or a
-// control character is refused; the port as the number after the first ':'
+// be http or https in any case; no '@' before the first '/'; the host in
+// brackets, or up to the first ':' or '/'; a host that is empty or holds a
+// blank, a control character or an '@' is refused; the port as the number after the first ':'
 // behind the host, the path from the first '/' behind it (a lone '/' keeps
 // the default); the port must be a TCP port.
 Expected reference_endpoint(const char* uri, std::string_view suffix, std::int32_t configured) {
@@ -43,7 +44,9 @@ Expected reference_endpoint(const char* uri, std::string_view suffix, std::int32
   auto refused = [](UriRefusal why) { return Expected{"", 0, "", why}; };
   std::string rest = uri;
   if (std::size_t scheme = rest.find("://"); scheme != std::string::npos) {
-    if (lowered(rest.substr(0, scheme)) != "http") return refused(UriRefusal::kScheme);
+    const std::string name = lowered(rest.substr(0, scheme));
+    if (name != "http" && name != "https") return refused(UriRefusal::kScheme);
+    expected.tls = name == "https";
     rest.erase(0, scheme + 3);
   }
   if (rest.substr(0, rest.find('/')).find('@') != std::string::npos) {
@@ -62,7 +65,7 @@ Expected reference_endpoint(const char* uri, std::string_view suffix, std::int32
     after = cut == std::string::npos ? "" : rest.substr(cut);
   }
   bool bad_host = expected.host.empty();
-  for (unsigned char c : expected.host) bad_host = bad_host || c <= ' ' || c == 0x7f;
+  for (unsigned char c : expected.host) bad_host = bad_host || c <= ' ' || c == 0x7f || c == '@';
   if (bad_host) return refused(UriRefusal::kHost);
   if (std::size_t slash = after.find('/'); slash != std::string::npos && slash + 1 < after.size()) {
     expected.path = after.substr(slash);
@@ -103,6 +106,7 @@ int uri_fuzz_one(const std::uint8_t* data, std::size_t size) {
       check(endpoint->port == expected.port);
       check(std::string_view(endpoint->path) == expected.path);
       check(endpoint->loopback_fallback == (uri == nullptr));
+      check(endpoint->tls == expected.tls);
     }
   }
   check(get_exit_code() == exit_code);
