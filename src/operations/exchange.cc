@@ -10,7 +10,6 @@
 #include "message/recovery_log.h"
 #include "operations/reply.h"
 #include "transport/http.h"
-#include "transport/tls.h"
 
 namespace zv {
 
@@ -112,14 +111,9 @@ Outcome post(Session& session, const Endpoint& endpoint, const Submission& submi
   } else {
     agent.away = false;
   }
-  // A 5xx, 408, 429 or a redirect says the agent did not take the
-  // submission now; any other status says it was taken, or refused for good.
-  // But a TLS front that asked for a client certificate answers 400 when
-  // none came, or one it does not accept: that refuses the connection, not
-  // the submission, which waits for a recovery with the right certificate.
-  const int code = handler.status_code();
-  const bool certificate_refused = endpoint.tls && code == 400 && tls_last_asked_for_certificate();
-  if (answered && !http_status_means_later(code) && !certificate_refused)
+  // A status that says later (see http_reply_means_later) keeps the
+  // submission; any other says it was taken, or refused for good.
+  if (answered && !http_reply_means_later(endpoint, handler.status_code()))
     return Outcome::kDelivered;
   return keep(session, submission);
 }

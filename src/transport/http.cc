@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "base/version.h"
 #include "transport/socket.h"
+#include "transport/tls.h"
 
 namespace zv {
 
@@ -218,6 +219,11 @@ bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod meth
   // Silent for the whole I/O limit: nobody there answers.
   not_there = failure == kSilentAgent;
   return false;
+}
+
+bool http_reply_means_later(const Endpoint& endpoint, std::int32_t code) {
+  if (http_status_means_later(code)) return true;
+  return endpoint.tls && code == 400 && tls_last_asked_for_certificate();
 }
 
 }  // namespace zv

@@ -35,4 +35,11 @@ enum HttpMethod : int { kHttpPost = 1, kHttpGet = 2 };
 bool http_query(const Endpoint& endpoint, const ParamList* list, HttpMethod method, ReplySink& sink,
                 std::string_view& failure, bool* absent = nullptr);
 
+/// Whether the status `code` of an answered exchange with `endpoint` says
+/// the agent may take the submission later: a redirect, 408, 429 or a 5xx;
+/// over https also a 400 from a server that asked for a client certificate
+/// (a TLS front answers so when none, or one it does not accept, came: it
+/// refused the connection, not the submission).
+bool http_reply_means_later(const Endpoint& endpoint, std::int32_t code);
+
 }  // namespace zv

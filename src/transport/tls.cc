@@ -248,8 +248,6 @@ int connection_failed(const Library& library, int reason) {
 class TlsStream {
  public:
   TlsStream(SSL* ssl, std::string peer) : ssl_(ssl), peer_(std::move(peer)) {}
-  /// Whether the agent asked for a client certificate for this connection.
-  bool certificate_asked = false;
   ~TlsStream() {
     State& s = state();
     // The session (in TLS 1.3 a ticket that came after the handshake) is
@@ -259,7 +257,8 @@ class TlsStream {
         if (s.session != nullptr) s.library.SSL_SESSION_free(s.session);
         s.session = session;
         s.session_peer = peer_;
-        s.session_certificate_asked = certificate_asked;
+        // Connections are made one after another: the last handshake is this one's.
+        s.session_certificate_asked = s.certificate_asked;
       } else {
         s.library.SSL_SESSION_free(session);
       }
@@ -325,7 +324,6 @@ TlsHandle connect_stream(int descriptor, const char* host, int port, const TlsWa
   s.resumed = library.SSL_session_reused(ssl) == 1;
   // A resumed handshake asks for nothing: the session's first handshake did.
   if (s.resumed) s.certificate_asked = s.certificate_asked || s.session_certificate_asked;
-  stream->certificate_asked = s.certificate_asked;
   return stream;
 }
 
