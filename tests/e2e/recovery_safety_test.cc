@@ -23,13 +23,6 @@ const std::vector<std::string> kRecover = {"--recover-file", "logs/ZVClient.log"
 
 std::string message(int i) { return "<m>" + std::to_string(i) + "</m>"; }
 
-// Message lines numbered from `first` on.
-std::string lines(int first, int count) {
-  std::string text;
-  for (int i = first; i < first + count; ++i) text += message(i) + "\n";
-  return text;
-}
-
 using Arrivals = std::map<std::string, int>;
 
 // Adds what the agent received to `arrivals` (form text -> times), leaving
@@ -37,13 +30,9 @@ using Arrivals = std::map<std::string, int>;
 // later agent in the same directory starts counting afresh.
 void collect(const StandInAgent& agent, const std::string& dir, Arrivals& arrivals,
              int unanswered = 0) {
-  int count = agent.request_count();
-  for (int i = count - unanswered + 1; i <= count; ++i) {
-    std::filesystem::remove(dir + "/request." + std::to_string(i));
-  }
-  count -= unanswered;
+  const int count = agent.request_count();
   for (int i = 1; i <= count; ++i) {
-    ++arrivals[request_form(agent.request(i))];
+    if (i <= count - unanswered) ++arrivals[request_form(agent.request(i))];
     std::filesystem::remove(dir + "/request." + std::to_string(i));
   }
 }
@@ -69,7 +58,7 @@ TEST(RecoverySafety, KilledRecoveriesLoseNothing) {
   const int kill_at[] = {1, 60, 200};
   ClientFixture client;
   std::filesystem::create_directories(client.dir() + "/logs");
-  client.write("logs/ZVClient.log", lines(0, kLines));
+  client.write("logs/ZVClient.log", message_lines(0, kLines));
   Arrivals arrivals;
   for (int k : kill_at) {
     std::string script;
@@ -116,27 +105,27 @@ TEST(RecoverySafety, CrashStatesAreFinished) {
   const Case cases[] = {
       {"killed before the rename: the mark names P, not the old recover file",
        [&](const ClientFixture& c) {
-         c.write(kP, lines(0, 3));
-         c.write(kRecoverName, lines(100, 2));
+         c.write(kP, message_lines(0, 3));
+         c.write(kRecoverName, message_lines(100, 2));
          c.write(kProgress, progress_of(c, kP, 0));
        },
        range(0, 3)},
       {"killed after the rename, no new log",
        [&](const ClientFixture& c) {
-         c.write(kRecoverName, lines(0, 5));
+         c.write(kRecoverName, message_lines(0, 5));
          c.write(kProgress, progress_of(c, kRecoverName, 2 * message(0).size() + 2));
        },
        range(2, 3)},
       {"killed after the rename, a new log since",
        [&](const ClientFixture& c) {
-         c.write(kRecoverName, lines(0, 5));
+         c.write(kRecoverName, message_lines(0, 5));
          c.write(kProgress, progress_of(c, kRecoverName, 3 * message(0).size() + 3));
-         c.write(kP, lines(10, 2));
+         c.write(kP, message_lines(10, 2));
        },
        {3, 4, 10, 11}},
       {"a mark that cannot be read is dropped",
        [&](const ClientFixture& c) {
-         c.write(kP, lines(0, 2));
+         c.write(kP, message_lines(0, 2));
          c.write(kProgress, "12 34\n");
        },
        range(0, 2)},
@@ -165,17 +154,16 @@ TEST(RecoverySafety, ConcurrentRecoveriesSendEachLineOnce) {
   constexpr int kLines = 200, kSlowAnswer = 101;
   ClientFixture client;
   std::filesystem::create_directories(client.dir() + "/logs");
-  client.write("logs/ZVClient.log", lines(0, kLines));
+  client.write("logs/ZVClient.log", message_lines(0, kLines));
   std::string script;
   for (int i = 1; i < kSlowAnswer; ++i) script += "agent\n";
   client.write("script", script + "split=16 pause=3000\n");
   StandInAgent agent(client.dir(), {"--script", client.dir() + "/script"});
   RunResult first;
   std::thread running([&] { first = client.run(kRecover); });
-  for (int i = 0; i < 2000 && agent.request_count() < kSlowAnswer; ++i) {
+  for (int i = 0; i < 2000 && agent.request_count() < kSlowAnswer; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  client.write("logs/ZVClient.log", lines(1000, 3));
+  client.write("logs/ZVClient.log", message_lines(1000, 3));
   RunResult second = client.run(kRecover);
   running.join();
   EXPECT_EQ(first.status, 0) << first.err;
@@ -192,14 +180,13 @@ TEST(RecoverySafety, ConcurrentRecoveriesSendEachLineOnce) {
 TEST(RecoverySafety, WaitForAnotherRecoveryIsBounded) {
   ClientFixture client;
   std::filesystem::create_directories(client.dir() + "/logs");
-  client.write("logs/ZVClient.log", lines(0, 20));
+  client.write("logs/ZVClient.log", message_lines(0, 20));
   client.write("script", "agent\nstall=3000\n");
   StandInAgent agent(client.dir(), {"--script", client.dir() + "/script"});
   RunResult first;
   std::thread running([&] { first = client.run(kRecover); });
-  for (int i = 0; i < 2000 && agent.request_count() < 2; ++i) {
+  for (int i = 0; i < 2000 && agent.request_count() < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
   RunResult second = client.run(kRecover, {{"ZVCLIENT_LOCK_TIMEOUT", "0.3"}});
   running.join();
   EXPECT_EQ(second.status, 40);
@@ -211,13 +198,13 @@ TEST(RecoverySafety, WaitForAnotherRecoveryIsBounded) {
 TEST(RecoverySafety, FailedRenameDeletesNothing) {
   ClientFixture client;
   client.configure_port(unused_port());
-  client.write("r.log", lines(0, 2));
+  client.write("r.log", message_lines(0, 2));
   std::filesystem::create_directories(client.dir() + "/r.log.recover");
   client.write("r.log.recover/kept", "x");
   RunResult r = client.run({"--recover-file", "r.log"});
   EXPECT_EQ(r.status, 40);
   EXPECT_EQ(r.err, "ERROR  Recover file could not be modified.\n");
-  EXPECT_EQ(client.read("r.log"), lines(0, 2));
+  EXPECT_EQ(client.read("r.log"), message_lines(0, 2));
   EXPECT_EQ(client.read("r.log.recover/kept"), "x");
   EXPECT_FALSE(client.exists("r.log.recover.offset"));
 }
@@ -228,10 +215,10 @@ TEST(RecoverySafety, SubmitFileThatIsItsOwnLogEnds) {
   ClientFixture client;
   client.configure_port(unused_port());
   std::filesystem::create_directories(client.dir() + "/logs");
-  client.write("logs/ZVClient.log", lines(0, 3));
+  client.write("logs/ZVClient.log", message_lines(0, 3));
   RunResult r = client.run({"--submit-file", "logs/ZVClient.log"});
   EXPECT_EQ(r.status, 10);
-  EXPECT_EQ(client.read("logs/ZVClient.log"), lines(0, 3) + lines(0, 3));
+  EXPECT_EQ(client.read("logs/ZVClient.log"), message_lines(0, 3) + message_lines(0, 3));
 }
 
 }  // namespace

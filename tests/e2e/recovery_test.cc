@@ -152,7 +152,7 @@ TEST(Recovery, LineTooLongForTheMemoryIsNeverCut) {
     EXPECT_EQ(request_form(agent.request(2)), "message=%3Ca%3E3%3C%2Fa%3E");
   }
   // Each agent below counts its own requests.
-  auto forget_requests = [&] {
+  const auto forget_requests = [&] {
     for (int i = 1; i <= 3; ++i)
       std::filesystem::remove(client.dir() + "/request." + std::to_string(i));
   };

@@ -25,9 +25,17 @@ RunResult stopped_at_request(const ClientFixture& client, const std::string& wor
   return run_program("/bin/bash", {"-c", script}, options);
 }
 
+// The agent's options to answer `answered` requests and then never again.
+std::vector<std::string> answering(int answered) {
+  std::vector<std::string> options;
+  for (int i = 0; i < answered; ++i) options.insert(options.end(), {"--reply", "agent"});
+  options.insert(options.end(), {"--reply", "never-answer"});
+  return options;
+}
+
 TEST(Signal, MessageInFlightIsKept) {
   ClientFixture client;
-  StandInAgent agent(client.dir(), {"--reply", "never-answer"});
+  StandInAgent agent(client.dir(), answering(0));
   RunResult r = stopped_at_request(client, "'<a>x</a>'", 1);
   EXPECT_EQ(r.out, "status=143\n") << r.err;
   EXPECT_EQ(r.err, comm_failure("The run was told to stop before the agent replied."));
@@ -38,10 +46,7 @@ TEST(Signal, SubmitFileKeepsWhatItHadNotSent) {
   constexpr int kLines = 2000, kHeld = 11;
   ClientFixture client;
   client.write("lines.txt", message_lines(0, kLines));
-  std::vector<std::string> options;
-  for (int i = 1; i < kHeld; ++i) options.insert(options.end(), {"--reply", "agent"});
-  options.insert(options.end(), {"--reply", "never-answer"});
-  StandInAgent agent(client.dir(), options);
+  StandInAgent agent(client.dir(), answering(kHeld - 1));
   RunResult r = stopped_at_request(client, "--submit-file lines.txt", kHeld);
   EXPECT_EQ(r.out, "status=143\n");
   EXPECT_EQ(agent.request_count(), kHeld);
@@ -54,11 +59,8 @@ TEST(Signal, RecoveryLeavesTheRestForTheNextOne) {
   ClientFixture client;
   std::filesystem::create_directories(client.dir() + "/logs");
   client.write("logs/ZVClient.log", message_lines(0, kLines));
-  std::vector<std::string> options;
-  for (int i = 1; i < kHeld; ++i) options.insert(options.end(), {"--reply", "agent"});
-  options.insert(options.end(), {"--reply", "never-answer"});
   {
-    StandInAgent agent(client.dir(), options);
+    StandInAgent agent(client.dir(), answering(kHeld - 1));
     RunResult r = stopped_at_request(client, "--recover-file logs/ZVClient.log", kHeld);
     EXPECT_EQ(r.out, "status=143\n");
   }

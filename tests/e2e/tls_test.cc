@@ -66,26 +66,20 @@ class Certificates {
   bool ok_ = false;
 };
 
-// The stand-in agent taking TLS with `certificate` (chain and key in one
-// file); with `client_ca`, it asks for a client certificate signed by it.
-class TlsAgent : public StandInAgent {
- public:
-  TlsAgent(const ClientFixture& client, const std::string& certificate,
-           const std::string& client_ca = "", std::vector<std::string> options = {})
-      : StandInAgent(client.dir(), with_tls(certificate, client_ca, std::move(options))) {}
-  std::string uri(const std::string& host) const {
-    return "https://" + host + ":" + std::to_string(port()) + "/agent";
-  }
+using Env = std::vector<std::pair<std::string, std::string>>;
 
- private:
-  static std::vector<std::string> with_tls(const std::string& certificate,
-                                           const std::string& client_ca,
-                                           std::vector<std::string> options) {
-    options.insert(options.end(), {"--tls", certificate});
-    if (!client_ca.empty()) options.insert(options.end(), {"--tls-client-ca", client_ca});
-    return options;
-  }
-};
+// The stand-in agent's options to take TLS with `certificate` (chain and key
+// in one file); with `client_ca`, it asks for a client certificate signed by it.
+std::vector<std::string> tls(const std::string& certificate, const std::string& client_ca = "",
+                             std::vector<std::string> options = {}) {
+  options.insert(options.end(), {"--tls", certificate});
+  if (!client_ca.empty()) options.insert(options.end(), {"--tls-client-ca", client_ca});
+  return options;
+}
+
+std::string https(const std::string& host, int port) {
+  return "https://" + host + ":" + std::to_string(port) + "/agent";
+}
 
 class Tls : public ::testing::Test {
  protected:
@@ -94,29 +88,34 @@ class Tls : public ::testing::Test {
     ASSERT_TRUE(certs().ok()) << "the openssl command could not make the certificates";
   }
   static const Certificates& certs() { return Certificates::get(); }
-  std::vector<std::pair<std::string, std::string>> trust_ca() const {
-    return {{"ZVCLIENT_CA_FILE", certs().path("ca.pem")}};
+  static Env trust_ca() { return {{"ZVCLIENT_CA_FILE", certs().path("ca.pem")}}; }
+  static Env with_client_certificate() {
+    return {{"ZVCLIENT_CA_FILE", certs().path("ca.pem")},
+            {"ZVCLIENT_CERT_FILE", certs().path("client.pem")},
+            {"ZVCLIENT_KEY_FILE", certs().path("client.key")}};
   }
 };
 
 TEST_F(Tls, MessagesFilesStatusAndResponsesGoThrough) {
   ClientFixture client;
-  TlsAgent agent(client, certs().path("server.both"), "", {"--queue-response", "ops", "<r>1</r>"});
+  StandInAgent agent(client.dir(),
+                     tls(certs().path("server.both"), "", {"--queue-response", "ops", "<r>1</r>"}));
+  const int port = agent.port();
   client.write("lines.txt", message_lines(1, 20));
   struct Case {
     std::vector<std::string> args;
     std::string out;  // a text the output holds
   };
   const Case cases[] = {
-      {{"--http-post", agent.uri("127.0.0.1"), "<m>0</m>"}, ""},
-      {{"--http-post", agent.uri("localhost"), "--submit-file", "lines.txt"}, ""},
-      {{"--http-get", agent.uri("localhost"), "--get-status"}, "<messages>21</messages>"},
-      {{"--http-get", agent.uri("localhost"), "--get-response", "ops"}, "<r>1</r>"},
+      {{"--http-post", https("127.0.0.1", port), "<m>0</m>"}, ""},
+      {{"--http-post", https("localhost", port), "--submit-file", "lines.txt"}, ""},
+      {{"--http-get", https("localhost", port), "--get-status"}, "<messages>21</messages>"},
+      {{"--http-get", https("localhost", port), "--get-response", "ops"}, "<r>1</r>"},
   };
   for (const Case& c : cases) {
     RunResult r = client.run(c.args, trust_ca());
     EXPECT_EQ(r.status, 0) << c.args[2] << ": " << r.err;
-    EXPECT_NE(r.out.find(c.out), std::string::npos) << c.args[2] << ": " << r.out;
+    EXPECT_TRUE(holds(r.out, c.out)) << c.args[2];
   }
   EXPECT_EQ(agent.request_count(), 23);
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
@@ -125,80 +124,53 @@ TEST_F(Tls, MessagesFilesStatusAndResponsesGoThrough) {
 // Each failure is a communication failure that says what failed, and the
 // POST is kept for a recovery.
 TEST_F(Tls, FailuresSayWhatFailedAndKeepThePost) {
-  struct Case {
-    const char* name;
-    const char* certificate;
-    const char* host;
-    bool ask_client_certificate;
-    std::vector<std::pair<std::string, std::string>> env;
-    const char* detail;
-  };
   const std::string ca = certs().path("ca.pem");
   std::filesystem::copy_file(certs().path("client.key"), certs().path("loose.key"),
                              std::filesystem::copy_options::overwrite_existing);
   ::chmod(certs().path("loose.key").c_str(), 0644);
-  const Case cases[] = {
-      {"not trusted", "server.both", "localhost", false, {}, "was not accepted: unable to get"},
-      {"self-signed", "self.both", "localhost", false, {}, "was not accepted: self-signed"},
-      {"expired",
-       "expired.both",
-       "localhost",
-       false,
-       {{"ZVCLIENT_CA_FILE", ca}},
-       "was not accepted: certificate has expired"},
-      {"another name",
-       "other.both",
-       "127.0.0.1",
-       false,
-       {{"ZVCLIENT_CA_FILE", ca}},
-       "is not for 127.0.0.1"},
-      {"no client certificate",
-       "server.both",
-       "localhost",
-       true,
-       {{"ZVCLIENT_CA_FILE", ca}},
-       "The TLS connection with the agent failed: "},
-      {"loose key",
-       "server.both",
-       "localhost",
-       true,
-       {{"ZVCLIENT_CA_FILE", ca},
-        {"ZVCLIENT_CERT_FILE", certs().path("client.pem")},
-        {"ZVCLIENT_KEY_FILE", certs().path("loose.key")}},
-       "other users may read or write it"},
-      {"no library",
-       "server.both",
-       "localhost",
-       false,
-       {{"ZVCLIENT_CA_FILE", ca}, {"ZVCLIENT_TLS_LIBRARY", "libzv-absent.so.0"}},
-       "TLS is not available on this system"},
+  Env loose = with_client_certificate();
+  loose.back().second = certs().path("loose.key");
+  const Env no_library = {{"ZVCLIENT_CA_FILE", ca}, {"ZVCLIENT_TLS_LIBRARY", "libzv-absent.so.0"}};
+  const struct {
+    const char *certificate, *host;
+    bool ask_client_certificate;
+    Env env;
+    const char* detail;
+  } cases[] = {
+      {"server.both", "localhost", false, {}, "was not accepted: unable to get"},
+      {"self.both", "localhost", false, {}, "was not accepted: self-signed"},
+      {"expired.both", "localhost", false, trust_ca(), "was not accepted: certificate has expired"},
+      {"other.both", "127.0.0.1", false, trust_ca(), "is not for 127.0.0.1"},
+      {"server.both", "localhost", true, trust_ca(), "The TLS connection with the agent failed: "},
+      {"server.both", "localhost", true, loose, "other users may read or write it"},
+      {"server.both", "localhost", false, no_library, "TLS is not available on this system"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.detail);
     ClientFixture client;
-    TlsAgent agent(client, certs().path(c.certificate), c.ask_client_certificate ? ca : "");
-    RunResult r = client.run({"--http-post", agent.uri(c.host), "<m>kept</m>"}, c.env);
-    EXPECT_EQ(r.status, 10) << c.name;
-    EXPECT_NE(r.err.find("COMMUNICATIONS_FAILURE"), std::string::npos) << c.name << ": " << r.err;
-    EXPECT_NE(r.err.find(c.detail), std::string::npos) << c.name << ": " << r.err;
-    EXPECT_NE(client.read("logs/ZVClient.log").find("<m>kept</m>"), std::string::npos) << c.name;
-    EXPECT_EQ(agent.request_count(), 0) << c.name;
+    StandInAgent agent(client.dir(),
+                       tls(certs().path(c.certificate), c.ask_client_certificate ? ca : ""));
+    RunResult r = client.run({"--http-post", https(c.host, agent.port()), "<m>kept</m>"}, c.env);
+    EXPECT_EQ(r.status, 10);
+    EXPECT_TRUE(holds(r.err, "COMMUNICATIONS_FAILURE"));
+    EXPECT_TRUE(holds(r.err, c.detail));
+    EXPECT_TRUE(holds(client.read("logs/ZVClient.log"), "<m>kept</m>"));
+    EXPECT_EQ(agent.request_count(), 0);
   }
 }
 
 TEST_F(Tls, ClientCertificateAskedForAndGiven) {
   ClientFixture client;
-  TlsAgent agent(client, certs().path("server.both"), certs().path("ca.pem"));
-  auto env = trust_ca();
-  env.emplace_back("ZVCLIENT_CERT_FILE", certs().path("client.pem"));
-  env.emplace_back("ZVCLIENT_KEY_FILE", certs().path("client.key"));
-  RunResult r = client.run({"--http-post", agent.uri("localhost"), "<m>1</m>"}, env);
+  StandInAgent agent(client.dir(), tls(certs().path("server.both"), certs().path("ca.pem")));
+  const std::string uri = https("localhost", agent.port());
+  RunResult r = client.run({"--http-post", uri, "<m>1</m>"}, with_client_certificate());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(agent.request_count(), 1);
   // Without it, a query (written in one piece, so the refusal comes with
   // the reply) says what the agent said.
-  r = client.run({"--http-get", agent.uri("localhost"), "--get-status"}, trust_ca());
+  r = client.run({"--http-get", uri, "--get-status"}, trust_ca());
   EXPECT_EQ(r.status, 10);
-  EXPECT_NE(r.err.find("The TLS connection with the agent failed: "), std::string::npos) << r.err;
+  EXPECT_TRUE(holds(r.err, "The TLS connection with the agent failed: "));
   EXPECT_EQ(agent.request_count(), 1);
 }
 
@@ -209,22 +181,21 @@ TEST_F(Tls, SilentPortEndsTheHandshakeInTime) {
   int port = 0;
   int listener = loopback_socket(port, true);
   const auto start = std::chrono::steady_clock::now();
-  RunResult r = client.run(
-      {"--http-post", "https://127.0.0.1:" + std::to_string(port) + "/agent", "<m>1</m>"},
-      {{"ZVCLIENT_IO_TIMEOUT", "0.3"}});
+  RunResult r = client.run({"--http-post", https("127.0.0.1", port), "<m>1</m>"},
+                           {{"ZVCLIENT_IO_TIMEOUT", "0.3"}});
   const auto took = std::chrono::steady_clock::now() - start;
   ::close(listener);
   EXPECT_EQ(r.status, 10);
-  EXPECT_NE(r.err.find("Timeout during the TLS handshake"), std::string::npos) << r.err;
+  EXPECT_TRUE(holds(r.err, "Timeout during the TLS handshake"));
   EXPECT_LT(took, std::chrono::seconds(10));
-  EXPECT_NE(client.read("logs/ZVClient.log").find("<m>1</m>"), std::string::npos);
+  EXPECT_TRUE(holds(client.read("logs/ZVClient.log"), "<m>1</m>"));
 }
 
 // The connections of one run after the first resume its TLS session, and
 // send without waiting to gather small writes.
 TEST_F(Tls, LaterConnectionsResumeTheSession) {
   ClientFixture client;
-  TlsAgent agent(client, certs().path("server.both"));
+  StandInAgent agent(client.dir(), tls(certs().path("server.both")));
   ::setenv("ZVCLIENT_CA_FILE", certs().path("ca.pem").c_str(), 1);
   std::vector<bool> resumed;
   for (int i = 0; i < 3; ++i) {
@@ -282,20 +253,19 @@ TEST_F(Tls, NginxFrontAskingForAClientCertificate) {
   const int port = unused_port();
   auto nginx = nginx_proxy(client, port, agent.port(), certs());
   if (!nginx->listening()) GTEST_SKIP() << "nginx could not listen: " << client.read("nginx.log");
-  const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
-  auto with_certificate = trust_ca();
-  with_certificate.emplace_back("ZVCLIENT_CERT_FILE", certs().path("client.pem"));
-  with_certificate.emplace_back("ZVCLIENT_KEY_FILE", certs().path("client.key"));
+  const std::string uri = https("localhost", port);
   client.write("lines.txt", message_lines(1, 20));
-  RunResult r = client.run({"--http-post", uri, "--submit-file", "lines.txt"}, with_certificate);
+  RunResult r =
+      client.run({"--http-post", uri, "--submit-file", "lines.txt"}, with_client_certificate());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(agent.request_count(), 20);
 
   client.write("more.txt", message_lines(21, 3));
   r = client.run({"--http-post", uri, "--submit-file", "more.txt"}, trust_ca());
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("3 of 3 submissions were kept"), std::string::npos) << r.err;
-  r = client.run({"--http-post", uri, "--recover-file", "logs/ZVClient.log"}, with_certificate);
+  EXPECT_TRUE(holds(r.err, "3 of 3 submissions were kept"));
+  r = client.run({"--http-post", uri, "--recover-file", "logs/ZVClient.log"},
+                 with_client_certificate());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(agent.request_count(), 23);
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
@@ -315,8 +285,7 @@ TEST_F(Tls, ServersNobodyHereWroteAreReached) {
              ",bind=127.0.0.1,reuseaddr,fork,verify=0,cert=" + certs().path("server.both"),
          "TCP:127.0.0.1:" + std::to_string(agent.port())},
         port, client.dir() + "/socat.log");
-    const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
-    RunResult r = client.run({"--http-post", uri, "<m>1</m>"}, trust_ca());
+    RunResult r = client.run({"--http-post", https("localhost", port), "<m>1</m>"}, trust_ca());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(agent.request_count(), 1);
   }
@@ -327,14 +296,14 @@ TEST_F(Tls, ServersNobodyHereWroteAreReached) {
       {"s_server", "-quiet", "-www", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
        certs().path("self.pem"), "-key", certs().path("self.key")},
       port, client.dir() + "/s_server.log");
-  const std::string uri = "https://localhost:" + std::to_string(port) + "/agent";
+  const std::string uri = https("localhost", port);
   RunResult r = client.run({"--http-get", uri, "--get-status"},
                            {{"ZVCLIENT_CA_FILE", certs().path("self.pem")}});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("s_server"), std::string::npos) << r.out;
+  EXPECT_TRUE(holds(r.out, "s_server"));
   r = client.run({"--http-get", uri, "--get-status"}, trust_ca());
   EXPECT_EQ(r.status, 10);
-  EXPECT_NE(r.err.find("was not accepted: self-signed"), std::string::npos) << r.err;
+  EXPECT_TRUE(holds(r.err, "was not accepted: self-signed"));
 }
 
 }  // namespace

@@ -32,36 +32,23 @@ void put(const std::string& path, const std::string& content, mode_t mode = 0600
 }
 
 // Ways to make a place unusable; the one at `path` must never be written.
-// Each says whether it could be arranged.
-const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> kSpoilers = {
-    {"symlink to own file",
-     [](const std::string& path) {
-       put(path + ".victim", "old\n");
-       return symlink((path + ".victim").c_str(), path.c_str()) == 0;
-     }},
-    {"fifo", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }},
-    {"directory", [](const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }},
-    {"foreign owner",
-     [](const std::string& path) {
-       put(path, "old\n");
-       return chown(path.c_str(), 65534, 65534) == 0;
-     }},
-    {"world-writable",
-     [](const std::string& path) {
-       put(path, "old\n", 0666);
-       return true;
-     }},
-    {"group-writable",
-     [](const std::string& path) {
-       put(path, "old\n", 0620);
-       return true;
-     }},
-    {"second link",
-     [](const std::string& path) {
-       put(path, "old\n");
-       return link(path.c_str(), (path + ".link").c_str()) == 0;
-     }},
-};
+const char* const kSpoilers[] = {"symlink to own file", "fifo",           "directory",
+                                 "foreign owner",       "world-writable", "group-writable",
+                                 "second link"};
+
+// Makes `path` unusable the way `how` says; false when that cannot be
+// arranged (a foreign owner needs root).
+bool spoil(const std::string& how, const std::string& path) {
+  if (how == "fifo") return mkfifo(path.c_str(), 0600) == 0;
+  if (how == "directory") return mkdir(path.c_str(), 0700) == 0;
+  if (how == "symlink to own file") {
+    put(path + ".victim", "old\n");
+    return symlink((path + ".victim").c_str(), path.c_str()) == 0;
+  }
+  put(path, "old\n", how == "world-writable" ? 0666 : how == "group-writable" ? 0620 : 0600);
+  if (how == "foreign owner") return chown(path.c_str(), 65534, 65534) == 0;
+  return how != "second link" || link(path.c_str(), (path + ".link").c_str()) == 0;
+}
 
 // Every regular file below `dir` still holds what it was given.
 void expect_untouched(const std::string& dir, const char* name) {
@@ -73,10 +60,10 @@ void expect_untouched(const std::string& dir, const char* name) {
 }
 
 TEST(LogFile, UnusablePlacesArePassedOver) {
-  for (const auto& [name, spoil] : kSpoilers) {
+  for (const char* name : kSpoilers) {
     test::TempDir bad, good;
     std::string bad_path = bad.path() + "/ZVClient.log", good_path = good.path() + "/ZVClient.log";
-    if (!spoil(bad_path)) continue;  // a foreign owner needs root
+    if (!spoil(name, bad_path)) continue;
     const LogPlace places[] = {{nullptr, bad_path.c_str()},
                                {good.path().c_str(), good_path.c_str()}};
     EXPECT_TRUE(log_write("rec", places)) << name;
@@ -89,10 +76,10 @@ TEST(LogFile, UnusablePlacesArePassedOver) {
 // same files, a FIFO without blocking, and an acceptable file gives its
 // identity.
 TEST(SafeOpen, RefusesWhatTheLogRefuses) {
-  for (const auto& [name, spoil] : kSpoilers) {
+  for (const char* name : kSpoilers) {
     test::TempDir dir;
     std::string path = dir.path() + "/f";
-    if (!spoil(path)) continue;
+    if (!spoil(name, path)) continue;
     EXPECT_FALSE(safe_open(path.c_str(), O_RDONLY)) << name;
   }
   test::TempDir dir;
@@ -112,30 +99,20 @@ TEST(SafeOpen, RefusesWhatTheLogRefuses) {
 // the sticky bit), or a link to a directory, is passed over: whoever
 // controls it could move the record away after the run called it kept.
 TEST(LogFile, DirectoriesOthersControlArePassedOver) {
-  const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> spoilers = {
-      {"world-writable",
-       [](const std::string& d) {
-         return mkdir(d.c_str(), 0777) == 0 && chmod(d.c_str(), 0777) == 0;
-       }},
-      {"group-writable",
-       [](const std::string& d) {
-         return mkdir(d.c_str(), 0770) == 0 && chmod(d.c_str(), 0770) == 0;
-       }},
-      {"link to own directory",
-       [](const std::string& d) {
-         return mkdir((d + ".real").c_str(), 0700) == 0 &&
-                symlink((d + ".real").c_str(), d.c_str()) == 0;
-       }},
-      {"another user's",
-       [](const std::string& d) {
-         return mkdir(d.c_str(), 0755) == 0 && chown(d.c_str(), 65534, 65534) == 0;
-       }},
+  const auto spoil_directory = [](const std::string& how, const std::string& d) {
+    if (how == "link to own directory")
+      return mkdir((d + ".real").c_str(), 0700) == 0 &&
+             symlink((d + ".real").c_str(), d.c_str()) == 0;
+    const mode_t mode = how == "world-writable" ? 0777 : how == "group-writable" ? 0770 : 0755;
+    return mkdir(d.c_str(), mode) == 0 && chmod(d.c_str(), mode) == 0 &&
+           (how != "another user's" || chown(d.c_str(), 65534, 65534) == 0);
   };
-  for (const auto& [name, spoil] : spoilers) {
+  for (const char* name :
+       {"world-writable", "group-writable", "link to own directory", "another user's"}) {
     test::TempDir dir;
     const std::string logs = dir.path() + "/logs", bad = logs + "/ZVClient.log",
                       good = dir.path() + "/ZVClient.log";
-    if (!spoil(logs)) continue;  // another user's needs root
+    if (!spoil_directory(name, logs)) continue;  // another user's needs root
     const LogPlace places[] = {{logs.c_str(), bad.c_str()}, {nullptr, good.c_str()}};
     EXPECT_TRUE(log_write("rec", places)) << name;
     EXPECT_FALSE(fs::exists(bad)) << name;
@@ -154,9 +131,9 @@ TEST(LogFile, DirectoriesOthersControlArePassedOver) {
 TEST(LogFile, NoUsablePlaceIsReported) {
   test::TempDir dir;
   std::vector<std::string> paths;
-  for (const auto& [name, spoil] : kSpoilers) {
+  for (const char* name : kSpoilers) {
     paths.push_back(dir.path() + "/" + std::to_string(paths.size()));
-    if (!spoil(paths.back())) paths.pop_back();
+    if (!spoil(name, paths.back())) paths.pop_back();
   }
   std::vector<LogPlace> places;
   for (const std::string& path : paths) places.push_back({nullptr, path.c_str()});

@@ -27,6 +27,11 @@ std::string message_lines(int first, int count) {
   return text;
 }
 
+testing::AssertionResult holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 std::string file_contents(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -145,18 +150,31 @@ int loopback_socket(int& port, bool listening) {
   return fd;
 }
 
+int loopback_connect(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
 int unused_port() {
   int port = 0;
   ::close(loopback_socket(port, false));
   return port;
 }
 
-bool matches_request(const std::string& request, const std::string& expected) {
+testing::AssertionResult matches_request(const std::string& request, const std::string& expected) {
   static const std::regex kDate(
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
       "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\r\n");
-  return std::regex_replace(request, kDate, "Date: <ctime>\r\n",
-                            std::regex_constants::format_first_only) == expected;
+  if (std::regex_replace(request, kDate, "Date: <ctime>\r\n",
+                         std::regex_constants::format_first_only) == expected)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "the request was:\n" << request;
 }
 
 // The header lines every request carries after its request line, up to

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "program_runner.h"
 
 namespace zv::test {
@@ -72,12 +74,18 @@ class ClientFixture {
 /// Lines "<m>N</m>" for N from `first`, `count` of them, each with its LF.
 std::string message_lines(int first, int count);
 
+/// Whether `text` holds `part`; a failure shows the text.
+testing::AssertionResult holds(const std::string& text, const std::string& part);
+
 /// The contents of the file at `path`; empty if it cannot be read.
 std::string file_contents(const std::string& path);
 
 /// A socket bound to 127.0.0.1 on a port the system chose (set in `port`),
 /// listening when asked.  The caller closes it.
 int loopback_socket(int& port, bool listening);
+
+/// A socket connected to 127.0.0.1:`port`, or -1.  The caller closes it.
+int loopback_connect(int port);
 
 /// A loopback port on which nothing listens (bound, then released).
 int unused_port();
@@ -90,9 +98,10 @@ struct ScopedWorkDir {
   ~ScopedWorkDir() { std::filesystem::current_path(previous); }
 };
 
-/// True when `request` matches `expected` with its "Date: " line replaced by
-/// the marker line "Date: <ctime>\n", checking the ctime form.
-bool matches_request(const std::string& request, const std::string& expected);
+/// Whether `request` matches `expected` with its "Date: " line replaced by
+/// the marker line "Date: <ctime>\n", checking the ctime form; a failure
+/// shows the request.
+testing::AssertionResult matches_request(const std::string& request, const std::string& expected);
 
 /// The POST to /agent that carries `form`, as the client writes it, with the
 /// "Date: <ctime>" marker line that matches_request expects.

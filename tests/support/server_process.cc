@@ -1,27 +1,21 @@
 #include "server_process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
+#include "agent_fixture.h"
+
 namespace zv::test {
 
 bool port_listening(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
+  const int fd = loopback_connect(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args,
