@@ -177,7 +177,9 @@ configure() {
   (cd "$tree" && cmake --preset default "${linker[@]}")
 }
 
-build() { (cd "$tree" && cmake --build build --target zv_tests -j2); }
+# Neither the build nor the suite inherits the lock (descriptor 9): a
+# process a mutant leaves running must not hold it for the next run.
+build() { (cd "$tree" && cmake --build build --target zv_tests -j2) 9>&-; }
 
 # The default test preset, stopping at the first failure.  A test that
 # fails is run once more, and a pass then counts: a test that fails now and
@@ -187,7 +189,7 @@ build() { (cd "$tree" && cmake --build build --target zv_tests -j2); }
 run_suite() {
   local log=$1 status
   (cd "$tree" && timeout "$limit" ctest --preset default --stop-on-failure --repeat until-pass:2 \
-    -E '^format_check$') >"$log" 2>&1
+    -E '^format_check$') >"$log" 2>&1 9>&-
   status=$?
   if ((status == 124)); then
     echo "time limit"
