@@ -30,8 +30,7 @@ TEST(MapDataE2e, CommandLineWordsBecomeTheForm) {
     EXPECT_EQ(r.status, 0) << form;
     EXPECT_EQ(r.out + r.err, "") << form;
     ASSERT_EQ(agent.request_count(), ++sent) << form;
-    EXPECT_TRUE(matches_request(agent.request(sent), form_request(agent.port(), form)))
-        << agent.request(sent);
+    EXPECT_TRUE(matches_request(agent.request(sent), form_request(agent.port(), form)));
   }
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }
@@ -62,8 +61,7 @@ TEST(MapDataE2e, FileLinesAreSentOneByOne) {
   };
   ASSERT_EQ(agent.request_count(), 4);
   for (int i = 0; i < 4; ++i) {
-    EXPECT_TRUE(matches_request(agent.request(i + 1), form_request(agent.port(), forms[i])))
-        << agent.request(i + 1);
+    EXPECT_TRUE(matches_request(agent.request(i + 1), form_request(agent.port(), forms[i])));
   }
 }
 

@@ -27,8 +27,7 @@ TEST(MappingSubmission, FileBecomesOneTransaction) {
           "<second>word two</second><beyond>Argument specified is INVALID.</beyond>"
           "<home>/home/ops</home><msg>disk &lt;90%&gt; &amp; &apos;more&apos;</msg>");
   EXPECT_TRUE(matches_request(agent.request(1),
-                              form_request(agent.port(), "message=" + url_encode(expected))))
-      << agent.request(1);
+                              form_request(agent.port(), "message=" + url_encode(expected))));
   EXPECT_FALSE(client.exists("logs/ZVClient.log"));
 }
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,25 +17,15 @@ namespace {
 constexpr const char* kLighttpd = "/usr/sbin/lighttpd";
 
 // lighttpd in the foreground, serving the client's folder "root" on
-// 127.0.0.1; stopped when the object goes.
-class Lighttpd {
- public:
-  explicit Lighttpd(const ClientFixture& client) : port_(unused_port()) {
-    client.write("lighttpd.conf", "server.document-root = \"" + client.dir() +
-                                      "/root\"\nserver.bind = \"127.0.0.1\"\nserver.port = " +
-                                      std::to_string(port_) + "\nserver.errorlog = \"" +
-                                      client.dir() + "/lighttpd.log\"\n");
-    server_.emplace(kLighttpd,
-                    std::vector<std::string>{"-D", "-f", client.dir() + "/lighttpd.conf"}, port_,
-                    client.dir() + "/lighttpd.out");
-  }
-  int port() const { return port_; }
-  bool listening() const { return server_->listening(); }
-
- private:
-  int port_;
-  std::optional<ServerProcess> server_;
-};
+// 127.0.0.1:`port`; stopped when the object goes.
+ServerProcess lighttpd(const ClientFixture& client, int port) {
+  client.write("lighttpd.conf",
+               "server.document-root = \"" + client.dir() +
+                   "/root\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + std::to_string(port) +
+                   "\nserver.errorlog = \"" + client.dir() + "/lighttpd.log\"\n");
+  return ServerProcess(kLighttpd, {"-D", "-f", client.dir() + "/lighttpd.conf"}, port,
+                       client.dir() + "/lighttpd.out");
+}
 
 TEST(RealServer, StrictServerTakesEveryRequest) {
   if (::access(kLighttpd, X_OK) != 0) GTEST_SKIP() << "lighttpd is not installed";
@@ -44,9 +33,10 @@ TEST(RealServer, StrictServerTakesEveryRequest) {
   std::filesystem::create_directories(client.dir() + "/root/agent");
   const std::string document = "<transaction><data><s>ok</s></data></transaction>";
   client.write("root/agent/status", document);
-  Lighttpd server(client);
+  const int port = unused_port();
+  ServerProcess server = lighttpd(client, port);
   ASSERT_TRUE(server.listening());
-  const std::string uri = "http://127.0.0.1:" + std::to_string(server.port()) + "/agent";
+  const std::string uri = "http://127.0.0.1:" + std::to_string(port) + "/agent";
 
   RunResult status = client.run({"--http-get", uri, "--get-status"});
   EXPECT_EQ(status.status, 0) << status.err;
