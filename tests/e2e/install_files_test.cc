@@ -161,7 +161,7 @@ TEST(InstalledFiles, ConfigurationIsFoundBesideTheProgramFile) {
   };
   for (const auto& [how, r] : runs) {
     EXPECT_EQ(r.status, 0) << how << ": " << r.err;
-    EXPECT_NE(r.out.find("<subclass>Status</subclass>"), std::string::npos) << how;
+    EXPECT_TRUE(holds(r.out, "<subclass>Status</subclass>")) << how;
   }
   EXPECT_EQ(agent.request_count(), 4);
 }

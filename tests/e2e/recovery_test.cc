@@ -78,14 +78,14 @@ TEST(Recovery, PlainLinesAreReadAsBefore) {
   EXPECT_EQ(request_form(agent.request(1)), "message=%3Ca%3Emsg%3C%2Fa%3E");
   EXPECT_EQ(request_form(agent.request(2)), "transactionid=12&mapdata=cust7&mapdata=a+b");
   EXPECT_EQ(request_form(agent.request(3)), "message=%3Ca%3Eend%3C%2Fa%3E");
-  EXPECT_NE(r.err.find("<errorcode>INVALID_MAP_DATA</errorcode>"), std::string::npos);
-  EXPECT_NE(r.err.find("<![CDATA[hello world]]>"), std::string::npos);
+  EXPECT_TRUE(holds(r.err, "<errorcode>INVALID_MAP_DATA</errorcode>"));
+  EXPECT_TRUE(holds(r.err, "<![CDATA[hello world]]>"));
   // The mark is a control character: shown as "?".
-  EXPECT_NE(r.err.find("<![CDATA[?Mbad q escape]]>"), std::string::npos) << r.err;
+  EXPECT_TRUE(holds(r.err, "<![CDATA[?Mbad q escape]]>"));
   // What is no submission is kept aside, as it was, and said so.
   EXPECT_EQ(client.read("old.log.setaside"), "hello world\n\036Mbad \\q escape\n");
-  EXPECT_NE(r.err.find("ERROR  A line that is no submission was set aside in old.log.setaside.\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      holds(r.err, "ERROR  A line that is no submission was set aside in old.log.setaside.\n"));
 }
 
 // A last line without its LF is a record a killed writer left half
@@ -114,7 +114,7 @@ TEST(Recovery, TornUnreadableAndUnkeptLinesAreNeverLost) {
   client.configure_port(unused_port());
   RunResult full = client.shell("--recover-file logs/ZVClient.log", "ulimit -f 1;");
   EXPECT_EQ(full.status, 40);
-  EXPECT_NE(full.err.find("ERROR  Recovery stopped at a line"), std::string::npos) << full.err;
+  EXPECT_TRUE(holds(full.err, "ERROR  Recovery stopped at a line"));
   EXPECT_TRUE(client.exists("logs/ZVClient.log.recover.offset"));
   EXPECT_FALSE(client.exists("ZVClient.log"));  // a place that took nothing is left as it was
   // Stopped again where it stood: the fresh log is not renamed over it.
@@ -164,7 +164,7 @@ TEST(Recovery, LineTooLongForTheMemoryIsNeverCut) {
     RunResult r = client.shell("--recover-file logs/ZVClient.log", "ulimit -v 60000;");
     EXPECT_EQ(r.status, 30);
     EXPECT_EQ(agent.request_count(), 1);
-    EXPECT_NE(r.err.find("ERROR  Recovery stopped at a line"), std::string::npos);
+    EXPECT_TRUE(holds(r.err, "ERROR  Recovery stopped at a line"));
   }
   forget_requests();
   StandInAgent agent(client.dir(), {});

@@ -54,8 +54,7 @@ TEST(Config, UnsafeFilesAreNotUsed) {
     if (!c.make()) continue;  // another user's file needs root
     testing::internal::CaptureStderr();
     EXPECT_EQ(read_config_file(path.c_str()), -1) << c.name;
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("was not used"), std::string::npos)
-        << c.name;
+    EXPECT_TRUE(test::holds(testing::internal::GetCapturedStderr(), "was not used")) << c.name;
   }
 }
 
