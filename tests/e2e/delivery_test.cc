@@ -12,8 +12,6 @@
 namespace zv::test {
 namespace {
 
-using Env = std::vector<std::pair<std::string, std::string>>;
-
 const Env kShortLimits = {{"ZVCLIENT_IO_TIMEOUT", "0.3"}};
 
 struct Case {

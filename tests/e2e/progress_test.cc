@@ -20,7 +20,7 @@ constexpr const char* kErase = "\r\033[K";
 // Runs the client in `client`'s directory with standard error on a
 // pseudo-terminal; returns what the terminal showed.
 std::string on_terminal(const ClientFixture& client, const std::vector<std::string>& args,
-                        const std::vector<std::pair<std::string, std::string>>& env) {
+                        const Env& env) {
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no pty";
   pid_t pid = ::fork();

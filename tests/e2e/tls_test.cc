@@ -66,8 +66,6 @@ class Certificates {
   bool ok_ = false;
 };
 
-using Env = std::vector<std::pair<std::string, std::string>>;
-
 // The stand-in agent's options to take TLS with `certificate` (chain and key
 // in one file); with `client_ca`, it asks for a client certificate signed by it.
 std::vector<std::string> tls(const std::string& certificate, const std::string& client_ca = "",

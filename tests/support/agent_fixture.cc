@@ -101,8 +101,7 @@ int StandInAgent::request_count() const {
 
 ClientFixture::ClientFixture() { std::filesystem::copy_file(ZV_CLIENT_PATH, program()); }
 
-RunResult ClientFixture::run(const std::vector<std::string>& args,
-                             const std::vector<std::pair<std::string, std::string>>& env,
+RunResult ClientFixture::run(const std::vector<std::string>& args, const Env& env,
                              std::function<bool()> kill_when) const {
   RunOptions options;
   options.cwd = dir();

@@ -17,6 +17,9 @@
 
 namespace zv::test {
 
+/// Variables added to (or replacing those of) a run's environment.
+using Env = std::vector<std::pair<std::string, std::string>>;
+
 /// The stand-in agent as a child process; stopped when the object goes.
 class StandInAgent {
  public:
@@ -53,8 +56,7 @@ class ClientFixture {
   const std::string& dir() const { return dir_.path(); }
   /// Runs the client with `args` in dir(), argv[0] = dir()/ZVClient, with
   /// `env` added to its environment; killed once `kill_when` returns true.
-  RunResult run(const std::vector<std::string>& args,
-                const std::vector<std::pair<std::string, std::string>>& env = {},
+  RunResult run(const std::vector<std::string>& args, const Env& env = {},
                 std::function<bool()> kill_when = {}) const;
   /// Runs the client through bash in dir(), as `ZVClient WORDS` where WORDS
   /// is shell text (redirections and pipes included), after the shell text
