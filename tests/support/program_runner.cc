@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,9 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
       if (fd == target ? ::fcntl(fd, F_SETFD, 0) != 0 : ::dup2(fd, target) < 0) ::_exit(127);
     }
     ::signal(SIGPIPE, SIG_DFL);  // the test may ignore it; the program must not inherit that
+    // A test binary killed at its time limit takes the program with it
+    // instead of leaving it running (holding files, ports and locks).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
     ::execve(path.c_str(), argv.data(), envp.data());
     ::_exit(127);
