@@ -25,6 +25,7 @@ std::string on_terminal(const ClientFixture& client, const std::vector<std::stri
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no pty";
   pid_t pid = ::fork();
   if (pid == 0) {
+    die_with_the_test();
     ::dup2(slave, 2);
     ::close(master);
     if (::chdir(client.dir().c_str()) != 0) ::_exit(127);

@@ -51,6 +51,7 @@ StandInAgent::StandInAgent(const std::string& dir, const std::vector<std::string
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   pid_ = ::fork();
   if (pid_ == 0) {
+    die_with_the_test();
     ::dup2(fds[1], 1);
     ::execv(argv[0], argv.data());
     ::_exit(127);

@@ -71,9 +71,7 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
       if (fd == target ? ::fcntl(fd, F_SETFD, 0) != 0 : ::dup2(fd, target) < 0) ::_exit(127);
     }
     ::signal(SIGPIPE, SIG_DFL);  // the test may ignore it; the program must not inherit that
-    // A test binary killed at its time limit takes the program with it
-    // instead of leaving it running (holding files, ports and locks).
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    die_with_the_test();
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
     ::execve(path.c_str(), argv.data(), envp.data());
     ::_exit(127);
@@ -98,6 +96,8 @@ RunResult run_program(const std::string& path, const std::vector<std::string>& a
   result.err = err.contents();
   return result;
 }
+
+void die_with_the_test() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 TempDir::TempDir() {
   std::string pattern = std::filesystem::temp_directory_path().string() + "/zv_test_XXXXXX";

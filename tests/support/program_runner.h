@@ -43,6 +43,12 @@ struct RunOptions {
 RunResult run_program(const std::string& path, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
+/// For a child between fork and exec: it is killed when the test binary
+/// ends, so that a binary killed at its time limit leaves no program running
+/// (holding files, ports and locks).  The fork must come from a thread that
+/// lives as long as the child.
+void die_with_the_test();
+
 /// A fresh directory below the temporary directory, removed with its
 /// contents when the object goes.  Throws when it cannot be made.
 class TempDir {

@@ -26,6 +26,7 @@ ServerProcess::ServerProcess(const std::string& program, const std::vector<std::
   argv.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
+    die_with_the_test();
     int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (out >= 0) {
       ::dup2(out, 1);
